@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Installs everything the project needs from Debian's packages.
+# Idempotent: when every package is already there it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config ninja-build
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev
+  libgtk-3-dev libcairo2-dev libx11-dev libxext-dev
+  xvfb xdotool x11-utils imagemagick fonts-dejavu-core
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 nasm dpkg-dev
+  wine wine32:i386 xscreensaver xscreensaver-data
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+need_update=0
+# Windows' libjpeg is built from Debian's own source package, so deb-src must be on.
+if [ -f /etc/apt/sources.list.d/debian.sources ] && ! grep -q '^Types:.*deb-src' /etc/apt/sources.list.d/debian.sources; then
+  $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
+  need_update=1
+fi
+if [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list && ! grep -q '^deb-src ' /etc/apt/sources.list; then
+  grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' | $SUDO tee -a /etc/apt/sources.list >/dev/null
+  need_update=1
+fi
+# wine32 lives in the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ "$need_update" -eq 1 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Debian's libjpeg-turbo source, for the static Windows build of the library.
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+SRC_DIR="$ROOT/build/deps/src"
+if ! ls -d "$SRC_DIR"/libjpeg-turbo-*/ >/dev/null 2>&1; then
+  mkdir -p "$SRC_DIR"
+  (cd "$SRC_DIR" && apt-get source -qq --download-only libjpeg-turbo >/dev/null 2>&1 || apt-get source -qq --download-only libjpeg-turbo)
+  (cd "$SRC_DIR" && dpkg-source -x --no-check libjpeg-turbo_*.dsc >/dev/null)
+fi
+echo "setup: ready"

@@ -1,0 +1,17 @@
+// Turns the six side texts into side records: "#rrggbb", "$none" or a JPEG path.
+//
+//   parseHexPair   two hex digits -> 0..255 (0 when they are not hex)
+//   loadSide       one side; 0 on success, 1 on failure
+//   loadAllSides   all six; the cube's edge length, or 0 after "Image %s not found."
+//   edgeLengthOfSides  the edge-length rule over the current side table
+#pragma once
+
+#include <cstdint>
+
+#include "render/side_table.h"
+
+std::int32_t parseHexPair(const char* text);
+int loadSide(Side& side, const char* spec);
+std::int32_t loadAllSides(const char* spec1, const char* spec2, const char* spec3,
+                          const char* spec4, const char* spec5, const char* spec6);
+std::int32_t edgeLengthOfSides();

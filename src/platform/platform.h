@@ -1,0 +1,271 @@
+// The one narrow interface between the portable saver and its platform.
+//
+// Everything here is named after the Win32 operation it stands for and keeps
+// Win32's numeric values, so the Windows implementation (win32/) is a thin
+// pass-through and the Linux implementation (linux/, headless/) can be read
+// against the same documentation. Handles are plain integers (0 is null) so
+// that a decimal window handle from a command line is a handle as it is.
+//
+//   messages and windows   RegisterClassA .. DispatchMessageA, timers
+//   frame surface          the off-screen 32-bit bitmap the renderer draws into
+//   dialogs                message boxes, dialog 2003, item texts, file-open
+//   input and time         cursor, tick count, Sleep
+//   system                 registry value, libraries by name, command line,
+//                          version, screen-saver-running state, exit, fault guard
+//   memory                 global memory for the depth buffer
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/pixel_surface.h"
+
+#if defined(_WIN32)
+#define PLATFORM_API __stdcall
+#else
+#define PLATFORM_API
+#endif
+
+namespace plat {
+
+using Window = std::uintptr_t;  // HWND
+using Module = std::uintptr_t;  // HINSTANCE / HMODULE
+using Key = std::uintptr_t;     // HKEY
+using WParam = std::uintptr_t;
+using LParam = std::intptr_t;
+using LResult = std::intptr_t;
+
+using WindowProc = LResult (*)(Window, std::uint32_t, WParam, LParam);
+using DialogProc = std::intptr_t (*)(Window, std::uint32_t, WParam, LParam);
+
+struct Point {
+    std::int32_t x;
+    std::int32_t y;
+};
+
+struct Rect {
+    std::int32_t left;
+    std::int32_t top;
+    std::int32_t right;
+    std::int32_t bottom;
+};
+
+struct Msg {
+    Window window;
+    std::uint32_t message;
+    WParam wParam;
+    LParam lParam;
+};
+
+// ---- Message values (Win32's) ---------------------------------------------
+inline constexpr std::uint32_t WM_CREATE = 0x0001;
+inline constexpr std::uint32_t WM_DESTROY = 0x0002;
+inline constexpr std::uint32_t WM_SETTEXT = 0x000C;
+inline constexpr std::uint32_t WM_PAINT = 0x000F;
+inline constexpr std::uint32_t WM_CLOSE = 0x0010;
+inline constexpr std::uint32_t WM_QUIT = 0x0012;
+inline constexpr std::uint32_t WM_ERASEBKGND = 0x0014;
+inline constexpr std::uint32_t WM_SHOWWINDOW = 0x0018;
+inline constexpr std::uint32_t WM_ACTIVATEAPP = 0x001C;
+inline constexpr std::uint32_t WM_SETCURSOR = 0x0020;
+inline constexpr std::uint32_t WM_HELP = 0x0053;
+inline constexpr std::uint32_t WM_CONTEXTMENU = 0x007B;
+inline constexpr std::uint32_t WM_KEYDOWN = 0x0100;
+inline constexpr std::uint32_t WM_KEYUP = 0x0101;
+inline constexpr std::uint32_t WM_CHAR = 0x0102;
+inline constexpr std::uint32_t WM_SYSKEYDOWN = 0x0104;
+inline constexpr std::uint32_t WM_INITDIALOG = 0x0110;
+inline constexpr std::uint32_t WM_COMMAND = 0x0111;
+inline constexpr std::uint32_t WM_SYSCOMMAND = 0x0112;
+inline constexpr std::uint32_t WM_TIMER = 0x0113;
+inline constexpr std::uint32_t WM_MOUSEMOVE = 0x0200;
+inline constexpr std::uint32_t WM_LBUTTONDOWN = 0x0201;
+inline constexpr std::uint32_t WM_LBUTTONUP = 0x0202;
+inline constexpr std::uint32_t WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr std::uint32_t WM_RBUTTONDOWN = 0x0204;
+inline constexpr std::uint32_t WM_MBUTTONDOWN = 0x0207;
+inline constexpr std::uint32_t WM_MOUSEWHEEL = 0x020A;
+inline constexpr std::uint32_t WM_APP = 0x8000;
+
+inline constexpr WParam SC_NEXTWINDOW = 0xF040;
+inline constexpr WParam SC_PREVWINDOW = 0xF050;
+inline constexpr WParam SC_CLOSE = 0xF060;
+inline constexpr WParam SC_SCREENSAVE = 0xF140;
+
+inline constexpr std::uint32_t PM_REMOVE = 0x0001;
+inline constexpr std::uint32_t PM_NOYIELD = 0x0002;
+
+// ---- Styles and other values -----------------------------------------------
+inline constexpr std::uint32_t CS_VREDRAW = 0x0001;
+inline constexpr std::uint32_t CS_HREDRAW = 0x0002;
+inline constexpr std::uint32_t CS_DBLCLKS = 0x0008;
+inline constexpr std::uint32_t CS_OWNDC = 0x0020;
+
+inline constexpr std::uint32_t WS_POPUP = 0x80000000u;
+inline constexpr std::uint32_t WS_CHILD = 0x40000000u;
+inline constexpr std::uint32_t WS_VISIBLE = 0x10000000u;
+inline constexpr std::uint32_t WS_CLIPSIBLINGS = 0x04000000u;
+inline constexpr std::uint32_t WS_CLIPCHILDREN = 0x02000000u;
+inline constexpr std::uint32_t WS_EX_TOPMOST = 0x00000008u;
+
+inline constexpr int SM_CXSCREEN = 0;
+inline constexpr int SM_CYSCREEN = 1;
+
+inline constexpr std::uint32_t MB_OK = 0x00000000u;
+inline constexpr std::uint32_t MB_ICONERROR = 0x00000010u;
+inline constexpr std::uint32_t MB_ICONINFORMATION = 0x00000040u;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+inline constexpr std::uint32_t OFN_HIDEREADONLY = 0x00000004u;
+inline constexpr std::uint32_t OFN_CREATEPROMPT = 0x00002000u;
+
+inline constexpr std::uint32_t SPI_SCREENSAVERRUNNING = 97;
+inline constexpr std::uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
+
+inline constexpr Key HKEY_CURRENT_USER = 0x80000001u;
+
+// ---- Windows, messages, loop, timers ---------------------------------------
+struct WindowClass {
+    std::uint32_t style;
+    WindowProc windowProc;
+    Module instance;
+    int iconResource;        // LoadIconA(instance, iconResource); none exists
+    const char* className;   // background is always the stock black brush
+};
+
+bool RegisterClassA(const WindowClass& windowClass);
+// The class's window procedure sees WM_CREATE before this returns.
+Window CreateWindowExA(std::uint32_t exStyle, const char* className, const char* title,
+                       std::uint32_t style, std::int32_t x, std::int32_t y, std::int32_t width,
+                       std::int32_t height, Window parent, Module instance);
+LResult DefWindowProcA(Window window, std::uint32_t message, WParam wParam, LParam lParam);
+bool PostMessageA(Window window, std::uint32_t message, WParam wParam, LParam lParam);
+LResult SendMessageA(Window window, std::uint32_t message, WParam wParam, LParam lParam);
+// Removes (PM_REMOVE) or looks at the first pending message of the window in
+// [first, last]; true when there was one.
+bool PeekMessageA(Msg* msg, Window window, std::uint32_t first, std::uint32_t last,
+                  std::uint32_t flags);
+void PostQuitMessage(int exitCode);
+// 0 when the quit message arrives (its code then in msg->wParam), -1 on error.
+int GetMessageA(Msg* msg);
+void TranslateMessage(const Msg* msg);
+LResult DispatchMessageA(const Msg* msg);
+std::uintptr_t SetTimer(Window window, std::uintptr_t id, std::uint32_t periodMs);
+bool KillTimer(Window window, std::uintptr_t id);
+
+bool IsWindow(Window window);
+Window GetParent(Window window);
+Window FindWindowA(const char* className, const char* title);
+bool SetForegroundWindow(Window window);
+Window GetForegroundWindow();
+bool GetClientRect(Window window, Rect* rect);
+int GetSystemMetrics(int index);
+
+// ---- Drawing ---------------------------------------------------------------
+// WM_ERASEBKGND's work: GetDC, FillRect of the client rectangle with the stock
+// BLACK_BRUSH, ReleaseDC.
+void FillClientBlack(Window window);
+
+struct FrameSurface;  // memory DC with a 32-bit bitmap selected into it
+
+struct TextMetrics {
+    std::int32_t height;
+    std::int32_t averageCharWidth;
+    std::int32_t externalLeading;
+};
+
+// GetDC, CreateCompatibleDC, a 32-bit bitmap of width x height selected into
+// it, ReleaseDC. Null when any step fails.
+FrameSurface* CreateFrameSurface(Window window, std::int32_t width, std::int32_t height);
+// Deletes the bitmap and the memory DC.
+void DestroyFrameSurface(FrameSurface* surface);
+// PatBlt(BLACKNESS) over the whole surface.
+void BlackenFrameSurface(FrameSurface* surface);
+// The surface's bits for direct writes; valid until the next call of a text
+// or blit operation on it (Windows flushes GDI before handing them out).
+PixelSurface* FrameSurfacePixels(FrameSurface* surface);
+// GetTextMetricsA in the memory DC's default font.
+TextMetrics GetFrameSurfaceTextMetrics(FrameSurface* surface);
+// SetBkColor(background), SetTextColor(text), TextOutA(x, y, text). Colours are
+// packed red | green << 8 | blue << 16 as in Win32.
+void FrameSurfaceTextOut(FrameSurface* surface, std::int32_t x, std::int32_t y, const char* text,
+                         std::uint32_t textColour, std::uint32_t backgroundColour);
+// GetDC(window), BitBlt SRCCOPY of width x height at (0,0), ReleaseDC.
+void ShowFrameSurface(Window window, FrameSurface* surface, std::int32_t width,
+                      std::int32_t height);
+
+// ---- Dialogs ---------------------------------------------------------------
+int MessageBoxA(Window owner, const char* text, const char* caption, std::uint32_t type);
+// Runs the modal dialog of the given template (only 2003 exists). The
+// procedure gets WM_INITDIALOG with `param` first. Returns EndDialog's value,
+// or -1 when the dialog cannot be created.
+std::intptr_t DialogBoxParamA(Module instance, int templateId, Window owner,
+                              DialogProc dialogProc, LParam param);
+bool EndDialog(Window dialog, std::intptr_t result);
+bool SetDlgItemTextA(Window dialog, int itemId, const char* text);
+// Copies at most bufferSize - 1 characters and a terminator; the length copied.
+std::uint32_t GetDlgItemTextA(Window dialog, int itemId, char* buffer, int bufferSize);
+void InitCommonControls();
+
+// The 76-byte OPENFILENAMEA of the oldest common-dialog version, field by field.
+struct OpenFileName {
+    std::uint32_t structSize;
+    Window owner;
+    Module instance;
+    const char* filter;  // pairs of texts, ended by an empty text
+    char* customFilter;
+    std::uint32_t maxCustomFilter;
+    std::uint32_t filterIndex;
+    char* file;
+    std::uint32_t maxFile;
+    char* fileTitle;
+    std::uint32_t maxFileTitle;
+    const char* initialDir;
+    const char* title;
+    std::uint32_t flags;
+    std::uint16_t fileOffset;
+    std::uint16_t fileExtension;
+    const char* defaultExtension;
+    LParam customData;
+    void* hook;
+    const char* templateName;
+};
+bool GetOpenFileNameA(OpenFileName* ofn);
+
+// ---- Input and time --------------------------------------------------------
+void SetCursorNull();  // SetCursor(NULL): hide the cursor
+bool GetCursorPos(Point* point);
+std::uint32_t GetTickCount();
+void Sleep(std::uint32_t ms);
+
+// ---- System ----------------------------------------------------------------
+const char* GetCommandLineA();
+const char* CharNextA(const char* p);
+Module GetModuleHandleA(const char* name);  // null name: the program itself
+Module LoadLibraryA(const char* name);
+void* GetProcAddress(Module module, const char* name);
+bool FreeLibrary(Module module);
+// 0 (ERROR_SUCCESS) on success, as Win32.
+long RegOpenKeyA(Key parent, const char* subKey, Key* result);
+long RegQueryValueExA(Key key, const char* valueName, std::uint32_t* type, std::uint8_t* data,
+                      std::uint32_t* dataSize);
+long RegCloseKey(Key key);
+// GetVersionExA's dwPlatformId; false when the call fails.
+bool GetVersionPlatformId(std::uint32_t* platformId);
+bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* data,
+                           std::uint32_t flags);
+[[noreturn]] void ExitProcess(std::uint32_t exitCode);
+
+// Runs body(context) under a guard against faults. A fault that escapes it is
+// given to the platform's default handling; when the guard is to handle it,
+// onFault runs (it must be async-signal-safe on Linux) and the process ends.
+std::int32_t RunUnderFaultGuard(std::int32_t (*body)(void* context), void* context,
+                                void (*onFault)());
+
+// ---- Memory ----------------------------------------------------------------
+// GlobalAlloc(GMEM_FIXED) + GlobalLock; null on failure. GlobalFree releases.
+void* GlobalAllocFixed(std::size_t bytes);
+void GlobalFree(void* memory);
+
+}  // namespace plat

@@ -1,0 +1,28 @@
+// Per-pixel depth for hidden-surface removal: larger is nearer, -20000 is empty.
+//
+//   depthBuffer         the process-wide record
+//   createDepthBuffer   size it to the drawing area (platform global memory)
+//   clearDepthBuffer    every cell back to empty
+//   depthTestAndMark    may a sample at (col,row,depth) be drawn? marks its square
+//   depthRaise          raise one cell to depth where it is not nearer already
+//   destroyDepthBuffer  give the memory back
+#pragma once
+
+#include <cstdint>
+
+inline constexpr std::int16_t kEmptyDepth = -20000;
+
+struct DepthBuffer {
+    std::int16_t width;
+    std::int16_t height;
+    std::int32_t cellCount;
+    std::int16_t* cells;  // null when the memory could not be had
+};
+
+extern DepthBuffer depthBuffer;
+
+void createDepthBuffer(std::int32_t width, std::int32_t height);
+void clearDepthBuffer();
+int depthTestAndMark(std::int32_t col, std::int32_t row, std::int32_t depth);
+void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth);
+void destroyDepthBuffer();
