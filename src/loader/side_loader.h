@@ -15,3 +15,8 @@ int loadSide(Side& side, const char* spec);
 std::int32_t loadAllSides(const char* spec1, const char* spec2, const char* spec3,
                           const char* spec4, const char* spec5, const char* spec6);
 std::int32_t edgeLengthOfSides();
+
+// Owner window of the "Image %s not found." box; 0 means none. The dialog
+// sets it to itself while OK runs, so the box is modal to the dialog and a
+// second OK cannot start inside the first.
+inline std::uintptr_t loaderMessageOwner = 0;
