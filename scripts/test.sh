@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds, runs every test.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+
+bash scripts/setup.sh
+
+JOBS="${JOBS:-$(nproc)}"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$JOBS"
+ctest --test-dir build/release --output-on-failure -j "$JOBS"
