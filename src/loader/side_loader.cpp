@@ -1,0 +1,218 @@
+// Side texts into side records, and JPEG pictures into RGB buffers.
+//
+// libjpeg reports a fatal error by calling error_exit, which must not return;
+// ours jumps back to the recovery point in decodePicture. That function, and
+// every frame between it and the jump, holds only trivially destructible
+// objects, so the jump skips no destructor. Everything the decoder allocates
+// comes from its own pools and goes with jpeg_destroy_decompress.
+#include "loader/side_loader.h"
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <type_traits>
+
+#include <jpeglib.h>
+// After jpeglib.h, which it builds on.
+#include <jerror.h>
+
+#include "platform/platform.h"
+
+// The replacement for the library's fatal-error exit: show the library's
+// message (standard error), then return to the recovery point.
+void jpegErrorExit(j_common_ptr decoder);
+
+namespace {
+
+// "Image %s not found." with a side text of at most 259 characters.
+constexpr std::size_t kMessageSize = 300;
+
+struct JpegErrorManager {
+    jpeg_error_mgr standard;  // first, so the library's pointer is also ours
+    std::jmp_buf recovery;
+};
+
+// Progressive files can ask for any number of scans, each a full pass over
+// the coefficients; a crafted one would keep the saver busy for minutes.
+constexpr long kMaxScans = 500;
+
+struct DecodeJob {
+    jpeg_decompress_struct decoder;
+    JpegErrorManager errors;
+    jpeg_progress_mgr progress;
+    std::FILE* file;
+    Side* side;
+};
+static_assert(std::is_trivially_destructible_v<DecodeJob>);
+
+bool equalsNoneIgnoringCase(const char* text) {
+    static constexpr char kNone[] = "$none";
+    for (std::size_t i = 0; i < sizeof kNone; ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kNone[i]) return false;
+        if (c == '\0') break;
+    }
+    return true;
+}
+
+void limitScans(j_common_ptr common) {
+    if (!common->is_decompressor) return;
+    const auto decoder = reinterpret_cast<j_decompress_ptr>(common);
+    if (decoder->input_scan_number > kMaxScans)
+        ERREXIT(common, JERR_NOT_COMPILED);  // API 62 has no code of its own for this
+}
+
+std::uint8_t clampByte(unsigned value) { return static_cast<std::uint8_t>(value > 255 ? 255 : value); }
+
+// One decoded row, in whatever the library's default output holds, as RGB.
+// Grey repeats its one value; four components are CMYK (YCCK has already been
+// turned into CMYK by the library). Files with an Adobe marker store CMYK
+// inverted, as the programs that write them do.
+void toRgb(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, int components, bool inverted) {
+    if (components == 1) {
+        for (JDIMENSION x = 0; x < width; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[x];
+        return;
+    }
+    for (JDIMENSION x = 0; x < width; ++x) {
+        unsigned c = in[4 * x], m = in[4 * x + 1], y = in[4 * x + 2], k = in[4 * x + 3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        out[3 * x] = clampByte(c * k / 255);
+        out[3 * x + 1] = clampByte(m * k / 255);
+        out[3 * x + 2] = clampByte(y * k / 255);
+    }
+}
+
+// The decode proper: steps 4 to 10 of a picture load. 0 on success, 1 on any
+// failure; the decoder is always destroyed, the caller closes the file.
+int decodePicture(DecodeJob& job) {
+    jpeg_decompress_struct& decoder = job.decoder;
+    Side& side = *job.side;
+
+    decoder.err = jpeg_std_error(&job.errors.standard);
+    job.errors.standard.error_exit = jpegErrorExit;
+    if (setjmp(job.errors.recovery) != 0) {
+        jpeg_destroy_decompress(&decoder);
+        return 1;
+    }
+    jpeg_create_decompress(&decoder);
+    job.progress.progress_monitor = limitScans;
+    decoder.progress = &job.progress;
+    jpeg_stdio_src(&decoder, job.file);
+    jpeg_read_header(&decoder, TRUE);
+
+    // JPEG dimensions are at most 65535, so the padded width fits easily.
+    const std::int64_t realWidth = decoder.image_width;
+    side.width = static_cast<std::int32_t>((realWidth + 3) / 4 * 4);
+    side.height = static_cast<std::int32_t>(decoder.image_height);
+    allocSidePixels(side, side.width, side.height);
+    if (side.pixels == nullptr) {
+        jpeg_destroy_decompress(&decoder);
+        return 1;
+    }
+
+    jpeg_start_decompress(&decoder);
+    const int components = decoder.output_components;
+    if (components != 1 && components != 3 && components != 4) {
+        jpeg_destroy_decompress(&decoder);
+        return 1;
+    }
+    const JDIMENSION width = decoder.output_width;
+    const JDIMENSION rowBytes = width * static_cast<JDIMENSION>(components);
+    JSAMPARRAY row = (*decoder.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&decoder),
+                                                   JPOOL_IMAGE, rowBytes, 1);
+    JSAMPARRAY rgb = row;
+    if (components != 3)
+        rgb = (*decoder.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&decoder), JPOOL_IMAGE,
+                                           width * 3, 1);
+    const bool inverted = decoder.saw_Adobe_marker != 0;
+
+    while (decoder.output_scanline < decoder.output_height) {
+        // A data source that cannot suspend always delivers a row; should one
+        // ever not, stop rather than spin.
+        if (jpeg_read_scanlines(&decoder, row, 1) != 1) break;
+        if (components != 3) toRgb(row[0], rgb[0], width, components, inverted);
+        appendSideRow(side, rgb[0], static_cast<std::size_t>(width) * 3u);
+    }
+
+    jpeg_finish_decompress(&decoder);
+    jpeg_destroy_decompress(&decoder);
+    return 0;
+}
+
+}  // namespace
+
+void jpegErrorExit(j_common_ptr decoder) {
+    (*decoder->err->output_message)(decoder);
+    std::longjmp(reinterpret_cast<JpegErrorManager*>(decoder->err)->recovery, 1);
+}
+
+std::int32_t parseHexPair(const char* text) {
+    char pair[3] = {0, 0, 0};
+    if (text != nullptr && text[0] != '\0') {
+        pair[0] = text[0];
+        pair[1] = text[1];
+    }
+    // Text that "%x" cannot convert would leave the value undefined; a
+    // colour side must never depend on uninitialised memory.
+    unsigned value = 0;
+    if (std::sscanf(pair, "%x", &value) != 1) return 0;
+    return static_cast<std::int32_t>(value);
+}
+
+int loadSide(Side& side, const char* spec) {
+    if (spec == nullptr) spec = "";
+    if (std::strlen(spec) == 7 && spec[0] == '#') {
+        side.height = -1;
+        side.width = -1;
+        side.red = parseHexPair(spec + 1);
+        side.green = parseHexPair(spec + 3);
+        side.blue = parseHexPair(spec + 5);
+        side.isEmpty = 0;
+        return 0;
+    }
+    if (equalsNoneIgnoringCase(spec)) {
+        side.isEmpty = 1;
+        return 0;
+    }
+
+    side.isEmpty = 0;
+    std::FILE* file = std::fopen(spec, "rb");
+    if (file == nullptr) return 1;
+    DecodeJob job{};
+    job.file = file;
+    job.side = &side;
+    const int result = decodePicture(job);
+    std::fclose(file);
+    return result;
+}
+
+std::int32_t edgeLengthOfSides() {
+    std::int32_t edge = 10000;
+    for (const Side& side : sideTable) {
+        if (!isPictureSide(side)) continue;
+        const std::int32_t smaller = side.width < side.height ? side.width : side.height;
+        if (smaller < edge) edge = smaller;
+    }
+    return edge == 10000 ? 200 : edge;
+}
+
+std::int32_t loadAllSides(const char* spec1, const char* spec2, const char* spec3,
+                          const char* spec4, const char* spec5, const char* spec6) {
+    const char* specs[6] = {spec1, spec2, spec3, spec4, spec5, spec6};
+    for (int i = 0; i < 6; ++i) {
+        if (loadSide(sideTable[i], specs[i]) != 0) {
+            char text[kMessageSize];
+            std::snprintf(text, sizeof text, "Image %s not found.", specs[i] != nullptr ? specs[i] : "");
+            plat::MessageBoxA(loaderMessageOwner, text, "Error", plat::MB_ICONERROR);
+            return 0;
+        }
+    }
+    return edgeLengthOfSides();
+}

@@ -1,0 +1,87 @@
+// The six sides and their picture buffers.
+//
+// Buffers start zeroed, so the pad columns beyond a picture's real width, and
+// any row a failed decode never reached, read as black rather than as
+// whatever the heap held.
+#include "render/side_table.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+Side sideTable[6]{};
+
+namespace {
+
+// Larger pictures are refused as "too large" before any allocation is tried:
+// a 32-bit process could not hold six of them, and a file that merely claims
+// such a size must not make us commit gigabytes. 512 MiB is a 13000 x 13000
+// picture.
+constexpr std::uint64_t kMaxSideBytes = std::uint64_t{1} << 29;
+
+}  // namespace
+
+void allocSidePixels(Side& side, std::int32_t width, std::int32_t height) {
+    // A buffer still held from an earlier load of this side would otherwise
+    // be lost when the pointer is replaced.
+    std::free(side.pixels);
+    side.pixels = nullptr;
+
+    std::uint8_t* pixels = nullptr;
+    if (width > 0 && height > 0) {
+        const std::uint64_t bytes =
+            static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3u;
+        if (bytes <= kMaxSideBytes)
+            pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
+    }
+    if (pixels == nullptr) {
+        std::printf("Image of size %d by %d is too large.\n", static_cast<int>(width),
+                    static_cast<int>(height));
+        std::fflush(stdout);
+        return;
+    }
+    side.pixels = pixels;
+    side.rowsFilled = 0;
+    side.width = width;
+    side.height = height;
+}
+
+void appendSideRow(Side& side, const std::uint8_t* row, std::size_t byteCount) {
+    if (side.pixels == nullptr || row == nullptr || side.width <= 0 ||
+        side.rowsFilled < 0 || side.rowsFilled >= side.height)
+        return;
+    // Never more than one row, whatever the caller asks for.
+    const std::size_t rowBytes = static_cast<std::size_t>(side.width) * 3u;
+    const std::size_t n = byteCount < rowBytes ? byteCount : rowBytes;
+    std::memcpy(side.pixels + static_cast<std::size_t>(side.rowsFilled) * rowBytes, row, n);
+    ++side.rowsFilled;
+}
+
+void freeSidePixels() {
+    // Every held buffer goes, whatever the side shows now: a side that turned
+    // from picture to colour or empty still holds its old one. No query reads
+    // pixels of a colour or empty side, so nothing they answer changes.
+    for (Side& side : sideTable) {
+        std::free(side.pixels);
+        side.pixels = nullptr;
+    }
+}
+
+Texel sideTexel(const Side& side, std::int32_t x, std::int32_t y) {
+    if (isColourSide(side)) return Texel{side.red, side.green, side.blue};
+    // Callers stay inside the picture; a missing buffer or a stray position
+    // still must not read outside it.
+    if (side.pixels == nullptr || side.width <= 0 || side.height <= 0 ||
+        static_cast<std::uint32_t>(x) >= static_cast<std::uint32_t>(side.width) ||
+        static_cast<std::uint32_t>(y) >= static_cast<std::uint32_t>(side.height))
+        return Texel{0, 0, 0};
+    const std::uint8_t* p =
+        side.pixels + (static_cast<std::size_t>(y) * static_cast<std::size_t>(side.width) +
+                       static_cast<std::size_t>(x)) * 3u;
+    return Texel{p[0], p[1], p[2]};
+}
+
+int sideShown(int side) {
+    if (side < 0 || side >= 6) return 0;
+    return sideTable[side].isEmpty == 0 ? 1 : 0;
+}
