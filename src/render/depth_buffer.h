@@ -6,6 +6,9 @@
 //   depthTestAndMark    may a sample at (col,row,depth) be drawn? marks its square
 //   depthRaise          raise one cell to depth where it is not nearer already
 //   destroyDepthBuffer  give the memory back
+//   markDepthSquare     the marking of depthTestAndMark for any radius, bounded
+//                       to the cells the square can reach
+//   raiseDepthRange     raise a run of linear indices, clipped to the buffer
 #pragma once
 
 #include <cstdint>
@@ -26,3 +29,5 @@ void clearDepthBuffer();
 int depthTestAndMark(std::int32_t col, std::int32_t row, std::int32_t depth);
 void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth);
 void destroyDepthBuffer();
+void markDepthSquare(std::int64_t col, std::int64_t row, std::int64_t radius, std::int32_t depth);
+void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth);

@@ -1,0 +1,381 @@
+#include "render/cube_renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "render/depth_buffer.h"
+#include "render/side_table.h"
+#include "settings/settings.h"
+
+// The frame must come out the same, pixel for pixel, as the plain per-sample
+// reading of the algorithm. Everything below that is faster than that reading
+// keeps its results: the rotation sums are formed in the same order from the
+// same products (a product hoisted out of a loop is the same double), and the
+// fast splats only run where every cell and pixel they touch lies inside the
+// buffers, where the linear depth index and the clipped surface agree with
+// plain two-dimensional addressing.
+
+namespace {
+
+// Depths fit the 16-bit cells while faceSize stays below this (the cube's
+// half space diagonal is then below 32767). Larger cubes get their depths
+// divided down instead of wrapping round in the cells.
+constexpr std::int64_t kDepthSafeFaceSize = 37800;
+// Past the 16-bit range the depths are scaled into what an empty cell (-20000)
+// lets through, so every sample of such a cube can still be drawn.
+constexpr std::int64_t kScaledDepthLimit = 19999;
+// Radii up to this get an unrolled marking and splat.
+constexpr std::int32_t kMaxUnrolledStep = 10;
+constexpr std::int32_t kChunk = 256;
+
+struct Frame {
+    PixelSurface* target;
+    std::int64_t faceSize;
+    std::int64_t half;  // h
+    std::int64_t low;   // lo = (-S) / 2
+    std::int32_t step;  // k
+    std::int32_t reduce;  // f
+    std::int64_t centerX;
+    std::int64_t centerY;
+    std::int32_t depthDivisor;
+    double m[3][3];
+};
+
+Frame frameFromSettings(PixelSurface& target) {
+    Frame fr{};
+    fr.target = &target;
+    fr.faceSize = saverSettings.faceSize;
+    fr.half = fr.faceSize / 2;
+    fr.low = (-fr.faceSize) / 2;
+    fr.step = renderPointStep();
+    fr.reduce = renderReduceFactor();
+    fr.centerX = saverSettings.centerX;
+    fr.centerY = saverSettings.centerY;
+    fr.depthDivisor = 1;
+    if (fr.faceSize >= kDepthSafeFaceSize) {
+        // |Z| <= sqrt(3) * h because every row of the matrix is a unit vector.
+        const double reach = std::ceil(std::sqrt(3.0) * static_cast<double>(fr.half)) + 1.0;
+        fr.depthDivisor = static_cast<std::int32_t>(std::ceil(reach / kScaledDepthLimit));
+    }
+    return fr;
+}
+
+void buildMatrix(Frame& fr, float angleA, float angleB, float angleC) {
+    const double a = angleA;
+    const double b = angleB;
+    const double c = angleC;
+    const double sa = std::sin(a), ca = std::cos(a);
+    const double sb = std::sin(b), cb = std::cos(b);
+    const double sc = std::sin(c), cc = std::cos(c);
+    fr.m[0][0] = cb * cc;
+    fr.m[0][1] = sa * sb * cc - ca * sc;
+    fr.m[0][2] = sa * sc + ca * sb * cc;
+    fr.m[1][0] = cb * sc;
+    fr.m[1][1] = ca * cc + sa * sb * sc;
+    fr.m[1][2] = ca * sb * sc - sa * cc;
+    fr.m[2][0] = -sb;
+    fr.m[2][1] = sa * cb;
+    fr.m[2][2] = ca * cb;
+}
+
+// What one side paints with in the current row: a fixed pixel for a colour
+// side, a row of texels for a picture.
+struct SidePaint {
+    const std::uint8_t* textureRow;  // null for a solid colour
+    std::uint32_t pixel;
+};
+
+inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
+    const std::uint32_t colour = (static_cast<std::uint32_t>(red) & 0xFFu) |
+                                 ((static_cast<std::uint32_t>(green) & 0xFFu) << 8) |
+                                 ((static_cast<std::uint32_t>(blue) & 0xFFu) << 16);
+    return surfacePixelFromColour(colour);
+}
+
+inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
+    if (paint.textureRow == nullptr) return paint.pixel;
+    const std::uint8_t* t = paint.textureRow + 3 * x;
+    return packedToSurface(t[0], t[1], t[2]);
+}
+
+// A picture that cannot cover the sampled square (only possible when faceSize
+// did not come from the loader) is painted black rather than read past its end.
+bool pictureCovers(const Side& side, std::int64_t half) {
+    return side.pixels != nullptr && side.width >= 2 * half && side.height >= 2 * half;
+}
+
+SidePaint paintForRow(int sideNumber, const Frame& fr, std::int64_t v) {
+    const Side& side = sideTable[sideNumber];
+    if (isColourSide(side)) return {nullptr, packedToSurface(side.red, side.green, side.blue)};
+    if (!pictureCovers(side, fr.half)) return {nullptr, 0};
+    const std::int64_t y = v + fr.half;
+    return {side.pixels + 3 * static_cast<std::int64_t>(side.width) * y, 0};
+}
+
+// ---- One sample, read literally: any step, any factor, missing buffer ----------
+void plotGeneric(const Frame& fr, const SidePaint& paint, std::int64_t texX, std::int32_t X,
+                 std::int32_t Y, std::int32_t rawZ) {
+    const std::int32_t Z = rawZ / fr.depthDivisor;
+    const std::int64_t f = fr.reduce;
+    const std::int64_t k = fr.step;
+    const std::int64_t col = fr.centerX + X / f;
+    const std::int64_t row = fr.centerY + Y / f;
+    std::int16_t* cells = depthBuffer.cells;
+    const std::int64_t w = depthBuffer.width;
+    const std::int64_t count = depthBuffer.cellCount;
+    if (cells != nullptr) {
+        const std::int64_t index = w * row + col;
+        if (index < 0 || index >= count) return;
+        if (cells[index] > Z) return;
+        if (k == 1)
+            cells[index] = static_cast<std::int16_t>(Z);
+        else
+            markDepthSquare(col, row, k, Z);
+    }
+    const std::uint32_t pixel = paintPixel(paint, texX);
+    PixelSurface& s = *fr.target;
+    if (k == 1) {
+        for (std::int64_t i = -1; i <= 1; ++i) {
+            const std::int64_t c2 = fr.centerX + (X + i) / f;
+            for (std::int64_t j = -1; j <= 1; ++j) {
+                const std::int64_t r2 = fr.centerY + (Y + j) / f;
+                if (cells != nullptr) {
+                    const std::int64_t index = w * r2 + c2;
+                    if (index >= 0 && index < count && cells[index] <= Z)
+                        cells[index] = static_cast<std::int16_t>(Z);
+                }
+                if (c2 >= 0 && c2 < s.width && r2 >= 0 && r2 < s.height)
+                    s.pixels[r2 * s.stride + c2] = pixel;
+            }
+        }
+        return;
+    }
+    const std::int64_t top = std::max<std::int64_t>(row - k - 1, 0);
+    const std::int64_t bottom = std::min<std::int64_t>(row + k + 1, s.height - 1);
+    for (std::int64_t y = top; y <= bottom; ++y) fillSurfaceRun(s, col - k - 1, col + k + 1, y, pixel);
+}
+
+// ---- Fast paths for the samples whose whole splat lies inside -----------------
+// They need the depth buffer and the surface to be the same size (as in the
+// saver), depths that fit 16 bits, and a buffer to test against.
+struct Bounds {
+    std::int64_t width;
+    std::int64_t height;
+    std::int64_t stride;
+    std::int16_t* cells;
+    std::uint32_t* pixels;
+};
+
+// k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
+inline void plotStep1Reduce1(const Frame& fr, const Bounds& b, const SidePaint& paint,
+                             std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
+    const std::int64_t col = fr.centerX + X;
+    const std::int64_t row = fr.centerY + Y;
+    if (col < 1 || row < 1 || col > b.width - 2 || row > b.height - 2) {
+        plotGeneric(fr, paint, texX, X, Y, Z);
+        return;
+    }
+    std::int16_t* cell = b.cells + row * b.width + col;
+    if (*cell > Z) return;
+    const auto z = static_cast<std::int16_t>(Z);
+    *cell = z;
+    const std::uint32_t pixel = paintPixel(paint, texX);
+    const std::int64_t w = b.width;
+    for (std::int16_t* c : {cell - w, cell, cell + w}) {
+        c[-1] = std::max(c[-1], z);
+        c[0] = std::max(c[0], z);
+        c[1] = std::max(c[1], z);
+    }
+    std::uint32_t* p = b.pixels + (row - 1) * b.stride + col;
+    for (int r = 0; r < 3; ++r, p += b.stride) {
+        p[-1] = pixel;
+        p[0] = pixel;
+        p[1] = pixel;
+    }
+}
+
+// 2 <= k <= kMaxUnrolledStep: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
+template <int K, bool Reduce1>
+inline void plotStepK(const Frame& fr, const Bounds& b, const SidePaint& paint, std::int64_t texX,
+                      std::int32_t X, std::int32_t Y, std::int32_t Z) {
+    const std::int64_t col = fr.centerX + (Reduce1 ? X : X / fr.reduce);
+    const std::int64_t row = fr.centerY + (Reduce1 ? Y : Y / fr.reduce);
+    if (col < K + 1 || row < K + 1 || col > b.width - 1 - K || row > b.height - 2 - K) {
+        plotGeneric(fr, paint, texX, X, Y, Z);
+        return;
+    }
+    const std::int64_t w = b.width;
+    std::int16_t* cell = b.cells + row * w + col;
+    if (*cell > Z) return;
+    const auto z = static_cast<std::int16_t>(Z);
+    std::int16_t* c = cell - K * w - K;
+    for (int r = 0; r < 2 * K + 1; ++r, c += w)
+        for (int t = 0; t < 2 * K + 1; ++t) c[t] = std::max(c[t], z);
+    const std::uint32_t pixel = paintPixel(paint, texX);
+    std::uint32_t* p = b.pixels + (row - K - 1) * b.stride + (col - K - 1);
+    for (int r = 0; r < 2 * K + 3; ++r, p += b.stride)
+        for (int t = 0; t < 2 * K + 2; ++t) p[t] = pixel;
+}
+
+enum class Path { Generic, Step1Reduce1, StepK };
+
+// Rotation of one side's samples along a row: the products of the fixed
+// coordinates are taken once, the sum keeps its left-to-right order.
+struct RowGeometry {
+    int innerAxis;   // 0: inner loop value is x, 2: it is z
+    double fixedA[3];  // innerAxis 0: M[r][1]*y ; innerAxis 2: M[r][0]*x + M[r][1]*y
+    double fixedB[3];  // innerAxis 0: M[r][2]*z
+};
+
+RowGeometry geometryFor(const Frame& fr, int sideNumber, std::int64_t q) {
+    const double h = static_cast<double>(fr.half);
+    const double lo = static_cast<double>(fr.low);
+    const double dq = static_cast<double>(q);
+    RowGeometry g{};
+    for (int r = 0; r < 3; ++r) {
+        const double* m = fr.m[r];
+        switch (sideNumber) {
+            case 0: g.innerAxis = 0; g.fixedA[r] = m[1] * dq; g.fixedB[r] = m[2] * h; break;
+            case 1: g.innerAxis = 0; g.fixedA[r] = m[1] * dq; g.fixedB[r] = m[2] * -h; break;
+            case 2: g.innerAxis = 0; g.fixedA[r] = m[1] * h; g.fixedB[r] = m[2] * dq; break;
+            case 3: g.innerAxis = 0; g.fixedA[r] = m[1] * -h; g.fixedB[r] = m[2] * dq; break;
+            case 4: g.innerAxis = 2; g.fixedA[r] = m[0] * lo + m[1] * dq; break;
+            default: g.innerAxis = 2; g.fixedA[r] = m[0] * -lo + m[1] * dq; break;
+        }
+    }
+    return g;
+}
+
+void rotateChunk(const Frame& fr, const RowGeometry& g, std::int32_t first, std::int32_t step,
+                 std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32_t* Z) {
+    const double m00 = fr.m[0][0], m10 = fr.m[1][0], m20 = fr.m[2][0];
+    const double m02 = fr.m[0][2], m12 = fr.m[1][2], m22 = fr.m[2][2];
+    if (g.innerAxis == 0) {
+        const double a0 = g.fixedA[0], a1 = g.fixedA[1], a2 = g.fixedA[2];
+        const double b0 = g.fixedB[0], b1 = g.fixedB[1], b2 = g.fixedB[2];
+        for (std::int32_t t = 0; t < n; ++t) {
+            const double d = static_cast<double>(first + t * step);
+            X[t] = static_cast<std::int32_t>((m00 * d + a0) + b0);
+            Y[t] = static_cast<std::int32_t>((m10 * d + a1) + b1);
+            Z[t] = static_cast<std::int32_t>((m20 * d + a2) + b2);
+        }
+    } else {
+        const double a0 = g.fixedA[0], a1 = g.fixedA[1], a2 = g.fixedA[2];
+        for (std::int32_t t = 0; t < n; ++t) {
+            const double d = static_cast<double>(first + t * step);
+            X[t] = static_cast<std::int32_t>(a0 + m02 * d);
+            Y[t] = static_cast<std::int32_t>(a1 + m12 * d);
+            Z[t] = static_cast<std::int32_t>(a2 + m22 * d);
+        }
+    }
+}
+
+template <Path P, int K, bool Reduce1>
+void drawPair(const Frame& fr, const Bounds& b, int pair) {
+    const int sideA = 2 * pair;
+    const int sideB = 2 * pair + 1;
+    const bool showA = sideShown(sideA) != 0;
+    const bool showB = sideShown(sideB) != 0;
+    if (!showA && !showB) return;
+    const std::int64_t k = fr.step;
+    const std::int64_t span = fr.half - fr.low;
+    if (span <= 0) return;
+    const std::int64_t n = (span + k - 1) / k;
+
+    alignas(32) std::int32_t xa[kChunk], ya[kChunk], za[kChunk];
+    alignas(32) std::int32_t xb[kChunk], yb[kChunk], zb[kChunk];
+
+    auto plot = [&](const SidePaint& paint, std::int64_t texX, std::int32_t X, std::int32_t Y,
+                    std::int32_t Z) {
+        if constexpr (P == Path::Step1Reduce1)
+            plotStep1Reduce1(fr, b, paint, texX, X, Y, Z);
+        else if constexpr (P == Path::StepK)
+            plotStepK<K, Reduce1>(fr, b, paint, texX, X, Y, Z);
+        else
+            plotGeneric(fr, paint, texX, X, Y, Z);
+    };
+
+    for (std::int64_t q = fr.low; q < fr.half; q += k) {
+        const SidePaint paintA = showA ? paintForRow(sideA, fr, q) : SidePaint{};
+        const SidePaint paintB = showB ? paintForRow(sideB, fr, q) : SidePaint{};
+        const RowGeometry ga = geometryFor(fr, sideA, q);
+        const RowGeometry gb = geometryFor(fr, sideB, q);
+        for (std::int64_t j0 = 0; j0 < n; j0 += kChunk) {
+            const auto m = static_cast<std::int32_t>(std::min<std::int64_t>(kChunk, n - j0));
+            // Inner loop values stay within [lo, h), so they fit 32 bits.
+            const auto first = static_cast<std::int32_t>(fr.low + j0 * k);
+            const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(k, span));
+            if (showA) rotateChunk(fr, ga, first, stepInner, m, xa, ya, za);
+            if (showB) rotateChunk(fr, gb, first, stepInner, m, xb, yb, zb);
+            for (std::int32_t t = 0; t < m; ++t) {
+                const std::int64_t texX = (j0 + t) * k;  // inner value + h
+                if (showA) plot(paintA, texX, xa[t], ya[t], za[t]);
+                if (showB) plot(paintB, texX, xb[t], yb[t], zb[t]);
+            }
+        }
+    }
+}
+
+template <int K, bool Reduce1>
+void drawAllPairs(const Frame& fr, const Bounds& b) {
+    for (int pair = 0; pair < 3; ++pair) drawPair<Path::StepK, K, Reduce1>(fr, b, pair);
+}
+
+template <int K>
+void drawStepK(const Frame& fr, const Bounds& b) {
+    if (fr.reduce == 1)
+        drawAllPairs<K, true>(fr, b);
+    else
+        drawAllPairs<K, false>(fr, b);
+}
+
+}  // namespace
+
+void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) {
+    clearDepthBuffer();
+    Frame fr = frameFromSettings(target);
+    buildMatrix(fr, angleA, angleB, angleC);
+
+    const bool fastOk = depthBuffer.cells != nullptr && fr.depthDivisor == 1 &&
+                        depthBuffer.width == target.width &&
+                        depthBuffer.height == target.height && target.pixels != nullptr;
+    const Bounds b{depthBuffer.width, depthBuffer.height, target.stride, depthBuffer.cells,
+                   target.pixels};
+    if (!fastOk || fr.step > kMaxUnrolledStep || (fr.step == 1 && fr.reduce != 1)) {
+        for (int pair = 0; pair < 3; ++pair) drawPair<Path::Generic, 0, false>(fr, b, pair);
+        return;
+    }
+    switch (fr.step) {
+        case 1:
+            for (int pair = 0; pair < 3; ++pair) drawPair<Path::Step1Reduce1, 1, true>(fr, b, pair);
+            break;
+        case 2: drawStepK<2>(fr, b); break;
+        case 3: drawStepK<3>(fr, b); break;
+        case 4: drawStepK<4>(fr, b); break;
+        case 5: drawStepK<5>(fr, b); break;
+        case 6: drawStepK<6>(fr, b); break;
+        case 7: drawStepK<7>(fr, b); break;
+        case 8: drawStepK<8>(fr, b); break;
+        case 9: drawStepK<9>(fr, b); break;
+        default: drawStepK<10>(fr, b); break;
+    }
+}
+
+void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
+                std::int32_t Y, std::int32_t Z) {
+    if (side < 0 || side > 5) return;
+    Frame fr = frameFromSettings(target);
+    const Side& record = sideTable[side];
+    const std::int64_t x = static_cast<std::int64_t>(u) + fr.half;
+    const std::int64_t y = static_cast<std::int64_t>(v) + fr.half;
+    SidePaint paint{nullptr, 0};
+    if (isColourSide(record))
+        paint.pixel = packedToSurface(record.red, record.green, record.blue);
+    else if (record.pixels != nullptr && x >= 0 && y >= 0 && x < record.width && y < record.height)
+        paint.textureRow = record.pixels + 3 * static_cast<std::int64_t>(record.width) * y;
+    // The depth divisor belongs to renderCube's frame; a caller of plotSample
+    // hands in its depth as it is.
+    fr.depthDivisor = 1;
+    plotGeneric(fr, paint, x, X, Y, Z);
+}

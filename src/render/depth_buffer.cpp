@@ -1,0 +1,122 @@
+#include "render/depth_buffer.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+DepthBuffer depthBuffer;
+
+namespace {
+
+// Width and height are 16-bit in the record; anything outside that, or an
+// area whose cell count would not fit 32 bits, gets no memory at all rather
+// than a buffer whose recorded size lies about what was allocated.
+constexpr std::int32_t kMaxSide = 32767;
+
+}  // namespace
+
+void createDepthBuffer(std::int32_t width, std::int32_t height) {
+    depthBuffer.cells = nullptr;
+    if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
+        depthBuffer.width = 0;
+        depthBuffer.height = 0;
+        depthBuffer.cellCount = 0;
+        return;
+    }
+    depthBuffer.width = static_cast<std::int16_t>(width);
+    depthBuffer.height = static_cast<std::int16_t>(height);
+    depthBuffer.cellCount = width * height;  // at most 32767^2, fits
+    if (depthBuffer.cellCount == 0) return;
+    depthBuffer.cells = static_cast<std::int16_t*>(
+        plat::GlobalAllocFixed(static_cast<std::size_t>(depthBuffer.cellCount) * 2));
+    if (depthBuffer.cells != nullptr) clearDepthBuffer();
+}
+
+void clearDepthBuffer() {
+    if (depthBuffer.cells == nullptr) return;
+    // Written as 64-bit words so the clear runs at memory speed whatever the
+    // optimiser makes of a 16-bit fill.
+    constexpr std::uint16_t e = static_cast<std::uint16_t>(kEmptyDepth);
+    constexpr std::uint64_t pattern = 0x0001000100010001ull * e;
+    const std::size_t count = static_cast<std::size_t>(depthBuffer.cellCount);
+    const std::size_t words = count / 4;
+    auto* bytes = reinterpret_cast<unsigned char*>(depthBuffer.cells);
+    for (std::size_t i = 0; i < words; ++i) std::memcpy(bytes + i * 8, &pattern, 8);
+    for (std::size_t i = words * 4; i < count; ++i) depthBuffer.cells[i] = kEmptyDepth;
+}
+
+void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth) {
+    const std::int64_t count = depthBuffer.cellCount;
+    if (depthBuffer.cells == nullptr || count <= 0) return;
+    first = std::max<std::int64_t>(first, 0);
+    last = std::min<std::int64_t>(last, count - 1);
+    if (first > last) return;
+    std::int16_t* c = depthBuffer.cells + first;
+    const std::int64_t n = last - first + 1;
+    if (depth >= INT16_MIN && depth <= INT16_MAX) {
+        const auto d = static_cast<std::int16_t>(depth);
+        for (std::int64_t i = 0; i < n; ++i) c[i] = std::max(c[i], d);
+    } else {
+        // Only the low 16 bits are stored, so "raise" is not a plain maximum.
+        const auto low = static_cast<std::int16_t>(depth);
+        for (std::int64_t i = 0; i < n; ++i)
+            if (c[i] < depth) c[i] = low;
+    }
+}
+
+void markDepthSquare(std::int64_t col, std::int64_t row, std::int64_t radius, std::int32_t depth) {
+    const std::int64_t w = depthBuffer.width;
+    const std::int64_t count = depthBuffer.cellCount;
+    if (depthBuffer.cells == nullptr || w <= 0 || count <= 0 || radius < 0) return;
+    // Every cell of the square is raised to at least depth, in any order: the
+    // result depends only on which linear indices the square covers. Each row
+    // of the square is one run of 2r+1 indices and the next row's run starts w
+    // further on, so once 2r+1 >= w the runs join into one.
+    const std::int64_t span = 2 * radius + 1;
+    if (span >= w) {
+        raiseDepthRange(w * (row - radius) + col - radius, w * (row + radius) + col + radius, depth);
+        return;
+    }
+    // Here radius < w / 2 <= 16383. Only rows whose run can meet the buffer
+    // matter: base + radius >= 0 and base - radius < count.
+    std::int64_t firstRow = row - radius;
+    std::int64_t lastRow = row + radius;
+    const std::int64_t lowRow = (-col - radius) / w - 1;   // a row or two early is harmless
+    const std::int64_t highRow = (count - col + radius) / w + 1;
+    firstRow = std::max(firstRow, lowRow);
+    lastRow = std::min(lastRow, highRow);
+    for (std::int64_t r = firstRow; r <= lastRow; ++r) {
+        const std::int64_t base = w * r + col;
+        raiseDepthRange(base - radius, base + radius, depth);
+    }
+}
+
+int depthTestAndMark(std::int32_t col, std::int32_t row, std::int32_t depth) {
+    // Without memory there is no hidden-surface removal: everything draws.
+    if (depthBuffer.cells == nullptr) return 1;
+    const std::int64_t index = static_cast<std::int64_t>(depthBuffer.width) * row + col;
+    if (index < 0 || index >= depthBuffer.cellCount) return 0;
+    if (depthBuffer.cells[index] > depth) return 0;
+    const std::int32_t k = renderPointStep();
+    if (k == 1) {
+        depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
+        return 1;
+    }
+    markDepthSquare(col, row, k, depth);
+    return 1;
+}
+
+void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth) {
+    if (depthBuffer.cells == nullptr) return;
+    const std::int64_t index = static_cast<std::int64_t>(depthBuffer.width) * row + col;
+    if (index < 0 || index >= depthBuffer.cellCount) return;
+    if (depthBuffer.cells[index] <= depth) depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
+}
+
+void destroyDepthBuffer() {
+    if (depthBuffer.cells != nullptr) plat::GlobalFree(depthBuffer.cells);
+    depthBuffer.cells = nullptr;
+}
