@@ -1,0 +1,445 @@
+// The settings record, its path rule, and loading and saving its file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "jpeg_fixtures.h"
+#include "platform/headless/headless.h"
+#include "settings/settings.h"
+
+namespace {
+
+std::vector<std::uint8_t> recordBytes() {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&saverSettings);
+    return {p, p + sizeof saverSettings};
+}
+
+void putLe32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A record whose every byte is known: numbers and six distinct texts.
+void fillRecord(char tag) {
+    std::memset(&saverSettings, 0, sizeof saverSettings);
+    saverSettings.faceSize = 200;
+    saverSettings.pointStep = tag == 'A' ? 3 : 7;
+    saverSettings.reduceFactor = 2;
+    saverSettings.centerX = 512;
+    saverSettings.centerY = 384;
+    saverSettings.maxRotationDegrees = 45;
+    for (std::size_t i = 0; i < kSideCount; ++i) {
+        std::memset(saverSettings.sidePaths[i], tag, kSideTextSize - 1);
+        saverSettings.sidePaths[i][kSideTextSize - 1] = '\0';
+    }
+}
+
+void setPath(const std::string& path) {
+    std::snprintf(settingsPath, sizeof settingsPath, "%s", path.c_str());
+}
+
+std::string pathFor(const char* commandLine, char separator, std::size_t outSize = kPathSize) {
+    std::vector<char> out(outSize + 16, '#');
+    settingsPathFromCommandLine(commandLine, separator, out.data(), outSize);
+    // Nothing past the buffer the rule was given may change.
+    for (std::size_t i = outSize; i < out.size(); ++i)
+        if (out[i] != '#') ADD_FAILURE() << "wrote past the buffer at " << i;
+    return std::string(out.data());
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        headless::reset();
+        std::memset(&saverSettings, 0, sizeof saverSettings);
+        setPath(dir.file("rovanta.cfg"));
+    }
+    TempDir dir;
+};
+
+// ---- Layout and defaults ------------------------------------------------------
+
+TEST(SettingsRecord, FileImageIsLittleEndianFieldsThenSixTexts) {
+    std::vector<std::uint8_t> image(kSettingsFileSize, 0);
+    const std::uint32_t numbers[6] = {0x11223344u, 2, 0xFFFFFFFFu, 640, 480, 90};
+    for (int i = 0; i < 6; ++i) putLe32(image, 4 * i, numbers[i]);
+    for (std::size_t side = 0; side < kSideCount; ++side)
+        image[24 + side * 260] = static_cast<std::uint8_t>('a' + side);
+
+    loadSettingsFromBytes(image.data(), image.size());
+    EXPECT_EQ(saverSettings.faceSize, 0x11223344);
+    EXPECT_EQ(saverSettings.pointStep, 2);
+    EXPECT_EQ(saverSettings.reduceFactor, -1);
+    EXPECT_EQ(saverSettings.centerX, 640);
+    EXPECT_EQ(saverSettings.centerY, 480);
+    EXPECT_EQ(saverSettings.maxRotationDegrees, 90);
+    for (std::size_t side = 0; side < kSideCount; ++side)
+        EXPECT_EQ(std::string(sideText(side)), std::string(1, static_cast<char>('a' + side)));
+    EXPECT_EQ(recordBytes(), image);
+}
+
+TEST(SettingsRecord, DefaultsLeaveComputedFieldsAndFieldTailsAlone) {
+    std::memset(&saverSettings, 'x', sizeof saverSettings);
+    saverSettings.faceSize = 321;
+    saverSettings.centerX = 17;
+    saverSettings.centerY = 18;
+    setDefaultSettings();
+
+    EXPECT_EQ(saverSettings.reduceFactor, 1);
+    EXPECT_EQ(saverSettings.pointStep, 2);
+    EXPECT_EQ(saverSettings.maxRotationDegrees, 5);
+    EXPECT_EQ(saverSettings.faceSize, 321);
+    EXPECT_EQ(saverSettings.centerX, 17);
+    EXPECT_EQ(saverSettings.centerY, 18);
+    const char* expected[6] = {"#ff0000", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
+    for (std::size_t i = 0; i < kSideCount; ++i) {
+        EXPECT_STREQ(saverSettings.sidePaths[i], expected[i]);
+        EXPECT_EQ(saverSettings.sidePaths[i][8], 'x') << "side " << i;
+        EXPECT_EQ(saverSettings.sidePaths[i][259], 'x') << "side " << i;
+    }
+}
+
+TEST(SettingsRecord, RendererNeverSeesStepOrDivisorBelowOne) {
+    saverSettings.pointStep = 0;
+    saverSettings.reduceFactor = -7;
+    EXPECT_EQ(renderPointStep(), 1);
+    EXPECT_EQ(renderReduceFactor(), 1);
+    saverSettings.pointStep = 4;
+    saverSettings.reduceFactor = 10;
+    EXPECT_EQ(renderPointStep(), 4);
+    EXPECT_EQ(renderReduceFactor(), 10);
+    saverSettings.pointStep = INT32_MIN;
+    EXPECT_EQ(renderPointStep(), 1);
+}
+
+TEST(SettingsRecord, SideTextWithoutTerminatorStaysInsideItsField) {
+    std::vector<std::uint8_t> image(kSettingsFileSize, 'A');
+    loadSettingsFromBytes(image.data(), image.size());
+    for (std::size_t side = 0; side < kSideCount; ++side) {
+        EXPECT_EQ(std::strlen(sideText(side)), 259u);
+        EXPECT_EQ(saverSettings.sidePaths[side][259], '\0');
+    }
+    // Written straight into the record, past the load: still bounded.
+    std::memset(saverSettings.sidePaths, 'B', sizeof saverSettings.sidePaths);
+    EXPECT_EQ(std::string(sideText(5)), std::string(259, 'B'));
+    EXPECT_STREQ(sideText(6), "");
+}
+
+// ---- Path rule ------------------------------------------------------------------
+
+struct PathCase {
+    const char* commandLine;
+    char separator;
+    const char* expected;
+};
+
+class SettingsPathRule : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(SettingsPathRule, GivesTheFirstDirectoryBelowTheRoot) {
+    EXPECT_EQ(pathFor(GetParam().commandLine, GetParam().separator), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsPathRule,
+    ::testing::Values(
+        // The examples every implementation must meet.
+        PathCase{"\"C:\\WINDOWS\\SAVER.SCR\" /s", '\\', "C:\\WINDOWS\\rovanta.cfg"},
+        PathCase{"C:\\WINDOWS\\SYSTEM32\\SAVER.SCR /p 1234", '\\', "C:\\WINDOWS\\rovanta.cfg"},
+        PathCase{"\"D:\\Program Files\\Savers\\SAVER.SCR\" /c", '\\', "D:\\Program Files\\rovanta.cfg"},
+        PathCase{"SAVER.SCR /s", '\\', "\\rovanta.cfg"},
+        // Arguments after a quoted program path never count.
+        PathCase{"\"C:\\SAVER.SCR\" /c:C:\\a\\b", '\\', "C:\\rovanta.cfg"},
+        // Exactly one separator: the program's own directory.
+        PathCase{"C:\\SAVER.SCR /s", '\\', "C:\\rovanta.cfg"},
+        PathCase{"Savers\\SAVER.SCR", '\\', "Savers\\rovanta.cfg"},
+        PathCase{"", '\\', "\\rovanta.cfg"},
+        PathCase{"\"", '\\', "\\rovanta.cfg"},
+        // Linux: the platform hands over the real path, quoted when it holds a space.
+        PathCase{"/usr/lib/rovanta/rovanta -s", '/', "/usr/rovanta.cfg"},
+        PathCase{"\"/opt/my savers/bin/rovanta\" -c", '/', "/opt/rovanta.cfg"},
+        PathCase{"/rovanta", '/', "/rovanta.cfg"},
+        PathCase{"/home/rovanta", '/', "/home/rovanta.cfg"}));
+
+TEST(SettingsPath, OverLongCommandLinesNeverOverflow) {
+    // Long arguments do not matter at all.
+    std::string longArgs = "C:\\WINDOWS\\SAVER.SCR /s " + std::string(100000, 'x');
+    EXPECT_EQ(pathFor(longArgs.c_str(), '\\'), "C:\\WINDOWS\\rovanta.cfg");
+
+    // A first directory too long for the 259 characters: cut, terminated.
+    std::string longDir = "C:\\" + std::string(300, 'd') + "\\SAVER.SCR";
+    const std::string cut = pathFor(longDir.c_str(), '\\');
+    EXPECT_EQ(cut.size(), kPathSize - 1);
+    EXPECT_EQ(cut.substr(0, 3), "C:\\");
+
+    EXPECT_EQ(pathFor("C:\\WINDOWS\\SAVER.SCR", '\\', 5), "C:\\W");
+    EXPECT_EQ(pathFor("C:\\WINDOWS\\SAVER.SCR", '\\', 1), "");
+    EXPECT_EQ(pathFor(nullptr, '/'), "/rovanta.cfg");
+}
+
+TEST(SettingsPath, BuiltFromThePlatformCommandLineTheSameEveryTime) {
+    headless::reset();
+    headless::setCommandLine("\"/opt/screen savers/rovanta/rovanta\" /s");
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
+}
+
+// ---- Load and save --------------------------------------------------------------
+
+TEST_F(SettingsTest, MissingFileGivesDefaultsAndLeavesComputedFieldsZero) {
+    loadSettings();
+    EXPECT_EQ(saverSettings.reduceFactor, 1);
+    EXPECT_EQ(saverSettings.pointStep, 2);
+    EXPECT_EQ(saverSettings.maxRotationDegrees, 5);
+    EXPECT_STREQ(saverSettings.sidePaths[5], "#f0f0ff");
+    EXPECT_EQ(saverSettings.faceSize, 0);
+    EXPECT_EQ(saverSettings.centerX, 0);
+    EXPECT_EQ(saverSettings.centerY, 0);
+}
+
+TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecordByteForByte) {
+    fillRecord('A');
+    const auto saved = recordBytes();
+    ASSERT_TRUE(saveSettings());
+    EXPECT_EQ(readFile(settingsPath), saved);
+
+    std::memset(&saverSettings, 0, sizeof saverSettings);
+    loadSettings();
+    EXPECT_EQ(recordBytes(), saved);
+}
+
+TEST_F(SettingsTest, LongFileReadsOnlyItsFirst1584BytesAndTheNextSaveCutsIt) {
+    fillRecord('A');
+    std::vector<std::uint8_t> bytes = recordBytes();
+    bytes.resize(2000, 'Z');
+    writeFile(settingsPath, bytes);
+
+    std::memset(&saverSettings, 0, sizeof saverSettings);
+    loadSettings();
+    EXPECT_EQ(recordBytes(), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 1584));
+    ASSERT_TRUE(saveSettings());
+    EXPECT_EQ(readFile(settingsPath).size(), 1584u);
+}
+
+TEST_F(SettingsTest, ShortFileReplacesOnlyTheLeadingBytes) {
+    fillRecord('A');
+    const auto before = recordBytes();
+    std::vector<std::uint8_t> shortFile(10, 0);
+    putLe32(shortFile, 0, 99);
+    putLe32(shortFile, 4, 4);
+    writeFile(settingsPath, shortFile);
+
+    loadSettings();
+    auto expected = before;
+    std::copy(shortFile.begin(), shortFile.end(), expected.begin());
+    EXPECT_EQ(recordBytes(), expected);
+    EXPECT_EQ(saverSettings.faceSize, 99);
+    EXPECT_EQ(saverSettings.pointStep, 4);
+
+    // An empty file changes nothing and brings no defaults.
+    writeFile(settingsPath, {});
+    loadSettings();
+    EXPECT_EQ(recordBytes(), expected);
+}
+
+TEST_F(SettingsTest, SaveKeepsPermissionsAndLeavesNoTemporaryFiles) {
+    fillRecord('A');
+    ASSERT_TRUE(saveSettings());
+    ASSERT_EQ(chmod(settingsPath, 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(settingsPath, &before), 0);
+
+    fillRecord('B');
+    ASSERT_TRUE(saveSettings());
+    struct stat after {};
+    ASSERT_EQ(stat(settingsPath, &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_NE(after.st_ino, before.st_ino) << "expected the save to replace the file";
+    EXPECT_EQ(readFile(settingsPath), recordBytes());
+
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+        ++entries;
+        EXPECT_EQ(entry.path().filename(), "rovanta.cfg");
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST_F(SettingsTest, NewFileGetsThePermissionsOfAPlainCreate) {
+    const mode_t old = umask(022);
+    fillRecord('A');
+    const bool saved = saveSettings();
+    umask(old);
+    ASSERT_TRUE(saved);
+    struct stat st {};
+    ASSERT_EQ(stat(settingsPath, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST_F(SettingsTest, SymbolicLinkAndSecondNameStillSeeTheSave) {
+    const std::string target = dir.file("real.cfg");
+    writeFile(target, std::vector<std::uint8_t>(1584, 0));
+    ASSERT_EQ(symlink(target.c_str(), settingsPath), 0);
+    fillRecord('A');
+    ASSERT_TRUE(saveSettings());
+    struct stat st {};
+    ASSERT_EQ(lstat(settingsPath, &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readFile(target), recordBytes());
+
+    const std::string linked = dir.file("linked.cfg");
+    ASSERT_EQ(unlink(settingsPath), 0);
+    writeFile(settingsPath, std::vector<std::uint8_t>(1584, 0));
+    ASSERT_EQ(link(settingsPath, linked.c_str()), 0);
+    fillRecord('B');
+    ASSERT_TRUE(saveSettings());
+    EXPECT_EQ(readFile(linked), recordBytes());
+}
+
+TEST_F(SettingsTest, WriteFailureAfterOpenIsReported) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+    setPath("/dev/full");
+    fillRecord('A');
+    EXPECT_FALSE(saveSettings());
+}
+
+TEST_F(SettingsTest, DirectoryThatCannotHoldFilesFailsTheSave) {
+    // A regular file where the directory should be: no user may create there.
+    const std::string notADirectory = dir.file("plain");
+    writeFile(notADirectory, {1});
+    setPath(notADirectory + "/rovanta.cfg");
+    fillRecord('A');
+    EXPECT_FALSE(saveSettings());
+    EXPECT_EQ(readFile(notADirectory), std::vector<std::uint8_t>{1});
+
+    setPath(dir.path);  // a directory in place of the file
+    EXPECT_FALSE(saveSettings());
+}
+
+// Runs body as an ordinary user (in a child process when we are root, since
+// root passes every permission check) and returns its exit status; -1 when no
+// ordinary user is available.
+int runWithoutPrivileges(const std::function<int()>& body) {
+    if (geteuid() != 0) return body();
+    const passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(100);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 100) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(SettingsTest, ReadOnlyFileOrDirectoryBehavesLikeThePlainWrite) {
+    ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+    fillRecord('A');
+    const auto oldRecord = recordBytes();
+    ASSERT_TRUE(saveSettings());
+    // The file belongs to the user who saves: only its mode stands in the way.
+    if (geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr) GTEST_SKIP() << "no ordinary user to save as";
+        ASSERT_EQ(chown(settingsPath, nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    ASSERT_EQ(chmod(settingsPath, 0444), 0);
+    fillRecord('B');
+    const auto newRecord = recordBytes();
+
+    // A read-only file fails the save and is left untouched.
+    const int readOnlyFile = runWithoutPrivileges([] { return saveSettings() ? 1 : 0; });
+    if (readOnlyFile < 0) GTEST_SKIP() << "permissions are not enforced for this user";
+    EXPECT_EQ(readOnlyFile, 0);
+    EXPECT_EQ(readFile(settingsPath), oldRecord);
+
+    // A writable file in a read-only directory: the temporary file cannot be
+    // made, the in-place write still works.
+    ASSERT_EQ(chmod(settingsPath, 0666), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
+    EXPECT_EQ(runWithoutPrivileges([] { return saveSettings() ? 1 : 0; }), 1);
+    EXPECT_EQ(readFile(settingsPath), newRecord);
+
+    // No file in a read-only directory: nothing can be created.
+    ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+    ASSERT_EQ(unlink(settingsPath), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
+    EXPECT_EQ(runWithoutPrivileges([] { return saveSettings() ? 1 : 0; }), 0);
+    EXPECT_NE(access(settingsPath, F_OK), 0);
+    chmod(dir.path.c_str(), 0700);
+}
+
+TEST_F(SettingsTest, ReaderInAnotherProcessNeverSeesATornRecord) {
+    fillRecord('A');
+    const auto recordA = recordBytes();
+    fillRecord('B');
+    const auto recordB = recordBytes();
+    ASSERT_TRUE(saveSettings());
+
+    struct Shared {
+        std::atomic<int> done;
+        std::atomic<int> reads;
+        std::atomic<int> torn;
+    };
+    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(memory, MAP_FAILED);
+    auto* shared = new (memory) Shared{};
+
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        std::vector<std::uint8_t> buffer(4096);
+        while (shared->done.load() == 0) {
+            const int fd = open(settingsPath, O_RDONLY);
+            if (fd < 0) {
+                shared->torn.fetch_add(1);
+                continue;
+            }
+            std::size_t got = 0;
+            ssize_t n;
+            while ((n = read(fd, buffer.data() + got, buffer.size() - got)) > 0)
+                got += static_cast<std::size_t>(n);
+            close(fd);
+            const bool isA = got == 1584 && std::equal(recordA.begin(), recordA.end(), buffer.begin());
+            const bool isB = got == 1584 && std::equal(recordB.begin(), recordB.end(), buffer.begin());
+            if (!isA && !isB) shared->torn.fetch_add(1);
+            shared->reads.fetch_add(1);
+        }
+        _exit(0);
+    }
+
+    int saveFailures = 0;
+    for (int i = 0; i < 400 || shared->reads.load() < 200; ++i) {
+        fillRecord(i % 2 == 0 ? 'A' : 'B');
+        if (!saveSettings()) ++saveFailures;
+        if (i > 100000) break;
+    }
+    shared->done.store(1);
+    int status = 0;
+    waitpid(reader, &status, 0);
+
+    EXPECT_EQ(saveFailures, 0);
+    EXPECT_GE(shared->reads.load(), 200);
+    EXPECT_EQ(shared->torn.load(), 0) << "of " << shared->reads.load() << " reads";
+    munmap(memory, sizeof(Shared));
+}
+
+}  // namespace
