@@ -148,6 +148,7 @@ TEST_F(SideLoaderTest, EdgeLengthFollowsTheSmallestPicture) {
     EXPECT_EQ(edgeLengthOfSides(), 200);
 
     // The search starts at 10000: pictures at least that large do not count.
+    freeSidePixels();
     std::memset(sideTable, 0, sizeof sideTable);
     for (Side& side : sideTable) side.width = side.height = -1;
     sideTable[1].width = 10000;
