@@ -1,0 +1,214 @@
+// Message boxes, the modal dialog with its item texts, the file-open dialog.
+//
+// A dialog is a window of ours whose messages go to the dialog procedure; the
+// texts of its controls live here, keyed by control id, seeded from the one
+// template table the Windows resource file is also built from. The backend
+// only shows them and reports what the user did.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/linux/core_state.h"
+#include "settings/dialog_template.h"
+
+namespace linuxplat::detail {
+namespace {
+
+constexpr int kConfigTemplateId = 2003;
+constexpr std::uint16_t kEditChanged = 0x0300;  // EN_CHANGE
+
+// Dialog units of the template's 8-point font, in pixels: Win32 measures them
+// in the font's average character width / 4 and height / 8.
+constexpr std::int32_t kBaseUnitX = 6;
+constexpr std::int32_t kBaseUnitY = 13;
+
+bool endedPredicate(void* context) {
+    plat::Window dialog = *static_cast<plat::Window*>(context);
+    WindowRecord* w = findWindow(dialog);
+    return !w || w->ended;
+}
+
+bool isEditControl(int id) {
+    const DialogControl* c = findDialogControl(id);
+    return c && c->kind == ControlKind::Edit;
+}
+
+}  // namespace
+
+plat::LResult dialogWindowMessage(plat::Window dialog, std::uint32_t message, plat::WParam wParam,
+                                  plat::LParam lParam) {
+    WindowRecord* w = findWindow(dialog);
+    if (!w || !w->dialogProc) return 0;
+    plat::DialogProc proc = w->dialogProc;
+    std::intptr_t handled = proc(dialog, message, wParam, lParam);
+    if (handled) return handled;
+    // The default dialog handling that matters here: the close box and
+    // Escape both mean Cancel.
+    if (message == plat::WM_CLOSE) {
+        plat::SendMessageA(dialog, plat::WM_COMMAND, static_cast<plat::WParam>(plat::IDCANCEL), 0);
+        return 0;
+    }
+    if (message == plat::WM_SYSCOMMAND && (wParam & 0xFFF0u) == plat::SC_CLOSE) {
+        plat::SendMessageA(dialog, plat::WM_CLOSE, 0, 0);
+        return 0;
+    }
+    return 0;
+}
+
+}  // namespace linuxplat::detail
+
+namespace linuxplat {
+
+using namespace detail;
+
+void setDialogItemTextFromUser(plat::Window dialog, int itemId, const char* text) {
+    WindowRecord* w = findWindow(dialog);
+    if (!w || !w->isDialog) return;
+    auto it = w->items.find(itemId);
+    if (it == w->items.end()) return;
+    it->second = text ? text : "";
+    plat::SendMessageA(dialog, plat::WM_COMMAND,
+                       (static_cast<plat::WParam>(kEditChanged) << 16) |
+                           static_cast<std::uint16_t>(itemId),
+                       0);
+}
+
+std::string dialogItemText(plat::Window dialog, int itemId) {
+    WindowRecord* w = findWindow(dialog);
+    if (!w || !w->isDialog) return {};
+    auto it = w->items.find(itemId);
+    return it == w->items.end() ? std::string{} : it->second;
+}
+
+plat::Window activeDialog() {
+    auto& stack = core().dialogStack;
+    return stack.empty() ? 0 : stack.back();
+}
+
+bool dialogEnded(plat::Window dialog) {
+    WindowRecord* w = findWindow(dialog);
+    return !w || w->ended;
+}
+
+}  // namespace linuxplat
+
+namespace plat {
+
+using namespace linuxplat::detail;
+
+int MessageBoxA(Window owner, const char* text, const char* caption, std::uint32_t type) {
+    // Win32 titles a box without caption "Error".
+    return backend().messageBox(owner, text ? text : "", caption ? caption : "Error", type);
+}
+
+std::intptr_t DialogBoxParamA(Module /*instance*/, int templateId, Window owner,
+                              DialogProc dialogProc, LParam param) {
+    if (templateId != kConfigTemplateId || !dialogProc) return -1;
+    if (owner != 0 && !IsWindow(owner)) return -1;
+    const DialogTemplate& t = configDialogTemplate;
+    linuxplat::WindowInfo info{owner,
+                               t.style,
+                               t.exStyle,
+                               t.x * kBaseUnitX / 4,
+                               t.y * kBaseUnitY / 8,
+                               t.width * kBaseUnitX / 4,
+                               t.height * kBaseUnitY / 8,
+                               "#32770",
+                               t.caption,
+                               templateId};
+    Window dialog = createWindowRecord(info, nullptr, dialogProc);
+    if (dialog == 0) return -1;
+    WindowRecord* w = findWindow(dialog);
+    for (const DialogControl& c : t.controls)
+        if (c.id != -1) w->items[c.id] = c.caption ? c.caption : "";
+    core().dialogStack.push_back(dialog);
+
+    SendMessageA(dialog, WM_INITDIALOG, 0, param);
+    std::intptr_t result = -1;
+    w = findWindow(dialog);
+    if (w && !w->ended) {
+        if (backend().showDialog(dialog, templateId)) {
+            linuxplat::PumpResult r = linuxplat::runModalLoop(endedPredicate, &dialog);
+            backend().hideDialog(dialog);
+            (void)r;  // a quit request or a stall leaves the dialog unended: -1 below
+        }
+    }
+    w = findWindow(dialog);
+    if (w && w->ended) result = w->result;
+    auto& stack = core().dialogStack;
+    stack.erase(std::remove(stack.begin(), stack.end(), dialog), stack.end());
+    linuxplat::destroyWindow(dialog);
+    return result;
+}
+
+bool EndDialog(Window dialog, std::intptr_t result) {
+    WindowRecord* w = findWindow(dialog);
+    if (!w || !w->isDialog) return false;
+    w->ended = true;
+    w->result = result;
+    return true;
+}
+
+bool SetDlgItemTextA(Window dialog, int itemId, const char* text) {
+    WindowRecord* w = findWindow(dialog);
+    if (!w || !w->isDialog) return false;
+    auto it = w->items.find(itemId);
+    if (it == w->items.end()) return false;
+    it->second = text ? text : "";
+    if (backend().dialogItemChanged) backend().dialogItemChanged(dialog, itemId, it->second.c_str());
+    // A single-line edit control tells its dialog of every change, set by
+    // program or typed.
+    if (isEditControl(itemId))
+        SendMessageA(dialog, WM_COMMAND,
+                     (static_cast<WParam>(kEditChanged) << 16) | static_cast<std::uint16_t>(itemId), 0);
+    return true;
+}
+
+std::uint32_t GetDlgItemTextA(Window dialog, int itemId, char* buffer, int bufferSize) {
+    if (!buffer || bufferSize <= 0) return 0;
+    buffer[0] = '\0';
+    WindowRecord* w = findWindow(dialog);
+    if (!w || !w->isDialog) return 0;
+    auto it = w->items.find(itemId);
+    if (it == w->items.end()) return 0;
+    std::size_t n = std::min(it->second.size(), static_cast<std::size_t>(bufferSize) - 1);
+    std::memcpy(buffer, it->second.data(), n);
+    buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+void InitCommonControls() {
+    // Our dialogs use only the standard controls, which need no registration.
+}
+
+bool GetOpenFileNameA(OpenFileName* ofn) {
+    // 76: the oldest record; 88: the one with the later fields.
+    if (!ofn || (ofn->structSize != 76 && ofn->structSize != 88)) return false;
+    if (!ofn->file || ofn->maxFile == 0) return false;
+    if (ofn->owner != 0 && !IsWindow(ofn->owner)) return false;
+    std::string path;
+    if (!backend().chooseOpenFile(*ofn, &path) || path.empty()) return false;
+
+    std::size_t nameStart = path.find_last_of('/');
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    if (path.find('.', nameStart) == std::string::npos && ofn->defaultExtension &&
+        ofn->defaultExtension[0]) {
+        path += '.';
+        path += ofn->defaultExtension;
+    }
+    std::size_t dot = path.find_last_of('.');
+    // A path that does not fit is refused whole rather than cut: a cut path
+    // names some other file. The caller's buffer stays as it was.
+    if (path.size() + 1 > ofn->maxFile || path.size() > 0xFFFF) return false;
+    std::memcpy(ofn->file, path.c_str(), path.size() + 1);
+    ofn->fileOffset = static_cast<std::uint16_t>(nameStart);
+    ofn->fileExtension = static_cast<std::uint16_t>(
+        dot != std::string::npos && dot >= nameStart ? dot + 1 : path.size());
+    if (ofn->fileTitle && ofn->maxFileTitle > 0) {
+        std::size_t n = std::min<std::size_t>(path.size() - nameStart, ofn->maxFileTitle - 1);
+        std::memcpy(ofn->fileTitle, path.data() + nameStart, n);
+        ofn->fileTitle[n] = '\0';
+    }
+    return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,29 @@
+// Linux-only entry points of our platform layer: what the program's main and
+// the tests need beyond platform.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// Called first by main: the arguments GetCommandLineA is built from.
+void linuxSetArguments(int argc, char** argv);
+
+}  // namespace plat
+
+namespace linuxplat {
+
+// The Win32-shaped command line for a program at exePath with these
+// arguments: the path, in double quotes when a byte of it would end an
+// unquoted program name (0x01..0x20), then each argument after one space.
+std::string commandLineFor(const std::string& exePath, int argc, const char* const* argv);
+// Replaces the command line outright (tests).
+void setCommandLine(const std::string& text);
+
+// A Linux exit status holds 8 bits: -1 (no mode) stays recognisable as 255,
+// and every other code is capped at 254 so that a large success value (the
+// dialog's edge length) cannot be read as -1.
+int exitStatusFor(std::uint32_t exitCode);
+
+}  // namespace linuxplat
