@@ -16,6 +16,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -100,7 +101,21 @@ void settingsPathFromCommandLine(const char* commandLine, char separator, char* 
     appendBounded(out, outSize, used, kSettingsFileName, sizeof kSettingsFileName - 1);
 }
 
+bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize) {
+    if (value == nullptr || value[0] == '\0' || out == nullptr || outSize == 0) return false;
+    const std::size_t length = std::strlen(value);
+    out[0] = '\0';
+    if (length < outSize) std::memcpy(out, value, length + 1);
+    return true;
+}
+
 void buildSettingsPath() {
+#if !defined(_WIN32)
+    // An installed program's directory is not the user's to write; the
+    // environment names a file the user owns instead.
+    if (settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), settingsPath, kPathSize))
+        return;
+#endif
     settingsPathFromCommandLine(plat::GetCommandLineA(), kPathSeparator, settingsPath, kPathSize);
 }
 

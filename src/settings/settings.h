@@ -43,6 +43,12 @@ bool saveSettings();
 void settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
                                  std::size_t outSize);
 
+// ROVANTA_CONFIG's rule (not on Windows): a value that is set and not empty
+// names the file instead of the path rule; true then. A value that does not
+// fit leaves out empty, so loading falls back to the defaults and saving
+// fails visibly, rather than a cut path naming some other file.
+bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize);
+
 // What loadSettings does with the bytes of an opened file; fuzzers drive it.
 void loadSettingsFromBytes(const std::uint8_t* data, std::size_t size);
 

@@ -1,0 +1,207 @@
+// The desktop backend: the Linux core's windows shown on an X display, its
+// dialogs in GTK, and one wait that serves both. Waiting goes through GLib's
+// main context, which GTK needs served anyway; the X connection and the
+// termination signals are sources in it.
+#include <glib-unix.h>
+#include <glib.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_internal.h"
+#include "platform/desktop/hack_args.h"
+#include "platform/linux/linux_platform.h"
+
+namespace desktop {
+
+bool hackMode = false;
+
+namespace {
+
+bool sourcesReady = false;
+guint xWatch = 0;
+bool terminateAsked = false;
+
+gboolean onTerminate(gpointer) {
+    terminateAsked = true;
+    return G_SOURCE_CONTINUE;
+}
+
+gboolean onXReadable(gint, GIOCondition, gpointer) { return G_SOURCE_CONTINUE; }
+
+gboolean onDeadline(gpointer data) {
+    *static_cast<bool*>(data) = true;
+    return G_SOURCE_REMOVE;
+}
+
+void ensureSources() {
+    if (!sourcesReady) {
+        sourcesReady = true;
+        // GLib turns the signals into main-loop events: nothing of ours runs
+        // in the handler, and the tear-down takes the normal route.
+        g_unix_signal_add(SIGTERM, onTerminate, nullptr);
+        g_unix_signal_add(SIGINT, onTerminate, nullptr);
+        g_unix_signal_add(SIGHUP, onTerminate, nullptr);
+    }
+    if (xWatch == 0 && x11::connected())
+        xWatch = g_unix_fd_add(x11::connectionFd(), G_IO_IN, onXReadable, nullptr);
+}
+
+void terminate() {
+    terminateAsked = false;
+    gtkui::cancelDialogs();
+    std::array<plat::Window, 16> outer{};
+    const std::size_t n = std::min(x11::outerWindows(outer.data(), outer.size()), outer.size());
+    // Destroying the saver window runs its tear-down and posts the quit
+    // message, as a close request let through would.
+    for (std::size_t i = 0; i < n; ++i) linuxplat::destroyWindow(outer[i]);
+    if (n == 0) plat::PostQuitMessage(0);
+}
+
+std::uint64_t nowMs() { return monotonicMs(); }
+
+void sleepMs(std::uint32_t ms) {
+    if (ms == 0) {
+        sched_yield();
+        return;
+    }
+    timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+void pollEvents() {
+    ensureSources();
+    for (int i = 0; i < 256 && g_main_context_iteration(nullptr, FALSE); ++i) {
+    }
+    x11::pollEvents(gtkui::modalUp());
+    gtkui::runPending();
+    if (terminateAsked) terminate();
+}
+
+bool waitEvents(std::uint64_t deadlineMs, std::string* why) {
+    ensureSources();
+    x11::flush();
+    if (terminateAsked) return true;
+    if (!x11::connected() && !gtkui::active() && deadlineMs == linuxplat::kNoDeadline) {
+        if (why) *why = "no display and no timer";
+        return false;
+    }
+    bool fired = false;
+    guint timeout = 0;
+    if (deadlineMs != linuxplat::kNoDeadline) {
+        const std::uint64_t now = monotonicMs();
+        if (deadlineMs <= now) return true;
+        const std::uint64_t wait = std::min<std::uint64_t>(deadlineMs - now, 3600u * 1000u);
+        timeout = g_timeout_add_full(G_PRIORITY_HIGH, static_cast<guint>(wait), onDeadline,
+                                     &fired, nullptr);
+    }
+    g_main_context_iteration(nullptr, TRUE);
+    if (timeout != 0 && !fired) g_source_remove(timeout);
+    return true;
+}
+
+plat::Window createWindow(const linuxplat::WindowInfo& info) {
+    if (info.dialogTemplate != 0) return gtkui::createDialog(info);
+    return x11::createWindow(info);
+}
+
+void destroyWindow(plat::Window window) {
+    if (gtkui::ownsDialog(window))
+        gtkui::destroyDialog(window);
+    else
+        x11::destroyWindow(window);
+}
+
+FILE* openLog(const char* variable) {
+    const char* path = std::getenv(variable);
+    if (path == nullptr || path[0] == '\0') return nullptr;
+    return std::fopen(path, "a");
+}
+
+const linuxplat::Backend backendTable = {
+    .name = "desktop",
+    .nowMs = nowMs,
+    .sleep = sleepMs,
+    .pollEvents = pollEvents,
+    .waitEvents = waitEvents,
+    .createWindow = createWindow,
+    .destroyWindow = destroyWindow,
+    .fillClientBlack = x11::fillClientBlack,
+    .present = x11::present,
+    .foreignWindow = x11::foreignWindow,
+    .findForeignWindow = x11::findForeignWindow,
+    .setForeground = x11::setForeground,
+    .getForeground = x11::getForeground,
+    .messageBox = gtkui::messageBox,
+    .showDialog = gtkui::showDialog,
+    .hideDialog = gtkui::hideDialog,
+    .dialogItemChanged = gtkui::dialogItemChanged,
+    .chooseOpenFile = gtkui::chooseOpenFile,
+    .hideCursor = x11::hideCursor,
+    .cursorPos = x11::cursorPos,
+    .screenSize = x11::screenSize,
+    .systemParameter = nullptr,
+    .messagePosted = nullptr,
+};
+
+}  // namespace
+
+std::uint64_t monotonicMs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::uint64_t>(t.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(t.tv_nsec) / 1000000u;
+}
+
+void logFrame(std::uint64_t now) {
+    static FILE* log = openLog("ROVANTA_FRAME_LOG");
+    if (log == nullptr) return;
+    std::fprintf(log, "%llu\n", static_cast<unsigned long long>(now));
+    std::fflush(log);
+}
+
+void logBox(const char* caption, const char* text) {
+    static FILE* log = openLog("ROVANTA_BOX_LOG");
+    if (log == nullptr) return;
+    std::string line = std::string(caption) + "\t";
+    for (const char* p = text; *p; ++p) line += *p == '\n' ? std::string("\\n") : std::string(1, *p);
+    std::fprintf(log, "%s\n", line.c_str());
+    std::fflush(log);
+}
+
+bool applyHackArguments(int argc, char** argv) {
+    const HackArguments hack =
+        scanHackArguments(argc, argv, std::getenv("XSCREENSAVER_WINDOW"));
+    if (hack.route == HackRoute::None) return false;
+    hackMode = true;
+    std::uint32_t window = hack.window;
+    if (hack.route == HackRoute::Root && !hack.windowGiven) window = x11::rootWindow();
+
+    std::string exe;
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0)
+        exe.assign(buffer, static_cast<std::size_t>(n));
+    else if (argc > 0 && argv[0])
+        exe = argv[0];
+    const std::string tail = previewTail(window);
+    const char* args[] = {exe.c_str(), tail.c_str()};
+    linuxplat::setCommandLine(linuxplat::commandLineFor(exe, 2, args));
+    return true;
+}
+
+}  // namespace desktop
+
+namespace linuxplat {
+
+const Backend& activeBackend() { return desktop::backendTable; }
+
+}  // namespace linuxplat
