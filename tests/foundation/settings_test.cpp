@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -192,6 +193,7 @@ TEST(SettingsPath, OverLongCommandLinesNeverOverflow) {
 
 TEST(SettingsPath, BuiltFromThePlatformCommandLineTheSameEveryTime) {
     headless::reset();
+    unsetenv("ROVANTA_CONFIG");  // the Linux override would name another file
     headless::setCommandLine("\"/opt/screen savers/rovanta/rovanta\" /s");
     buildSettingsPath();
     EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
