@@ -1,0 +1,108 @@
+// Shared set-up for the host tests: a fresh platform, fresh process-wide
+// records, and a private directory for the settings file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "host/host_entry.h"
+#include "host/host_state.h"
+#include "host/host_window.h"
+#include "loader/side_loader.h"
+#include "platform/headless/headless.h"
+#include "platform/platform.h"
+#include "render/depth_buffer.h"
+#include "render/saver_window.h"
+#include "render/side_table.h"
+#include "settings/settings.h"
+
+namespace hosttest {
+
+inline constexpr plat::Module kInstance = 0x400000;
+
+// The settings file lies in the first directory below the program's root;
+// with a relative program path "saver/rovanta" that is "saver/" of the
+// current directory, which each test makes its own.
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The file's place must follow from the command line alone here.
+        unsetenv("ROVANTA_CONFIG");
+        headless::reset();
+        hostState = HostState{};
+        freeSidePixels();
+        for (Side& side : sideTable) side = Side{};
+        saverSettings = SaverSettings{};
+        settingsPath[0] = '\0';
+        rotationState = RotationState{};
+        saverDrawing = SaverDrawing{};
+        loaderMessageOwner = 0;
+
+        char pattern[] = "/tmp/rovanta-host-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        previousDir_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
+        std::filesystem::create_directory(dir_ / "saver");
+        headless::setCommandLine("\"saver/rovanta\" /s");
+    }
+
+    void TearDown() override {
+        freeSidePixels();
+        std::filesystem::current_path(previousDir_);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    static std::filesystem::path settingsFile() { return "saver/rovanta.cfg"; }
+
+    static std::vector<std::uint8_t> readSettingsFile() {
+        std::ifstream in(settingsFile(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    static SaverSettings settingsFromFile() {
+        SaverSettings s{};
+        const std::vector<std::uint8_t> bytes = readSettingsFile();
+        std::memcpy(&s, bytes.data(), std::min(bytes.size(), sizeof s));
+        return s;
+    }
+
+    static void writeSettingsFile(const SaverSettings& s) {
+        std::ofstream out(settingsFile(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(&s), sizeof s);
+    }
+
+    static SaverSettings defaultRecord() {
+        SaverSettings s{};
+        s.pointStep = 2;
+        s.reduceFactor = 1;
+        s.maxRotationDegrees = 5;
+        const char* sides[kSideCount] = {"#ff0000", "#00ff00", "#0000ff",
+                                         "#ffffff", "#000000", "#f0f0ff"};
+        for (std::size_t i = 0; i < kSideCount; ++i) std::strcpy(s.sidePaths[i], sides[i]);
+        return s;
+    }
+
+    static int countPosted(plat::Window window, std::uint32_t message) {
+        const auto& posted = headless::postedMessages();
+        return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const plat::Msg& m) {
+            return m.window == window && m.message == message;
+        }));
+    }
+
+    std::filesystem::path dir_;
+    std::filesystem::path previousDir_;
+};
+
+}  // namespace hosttest
