@@ -9,7 +9,7 @@ PACKAGES=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev
   libgtk-3-dev libcairo2-dev libx11-dev libxext-dev
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 nasm dpkg-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 nasm dpkg-dev
   wine wine32:i386 xscreensaver xscreensaver-data
 )
 
