@@ -143,8 +143,13 @@ struct BoxWait {
     int response;
 };
 
+// The core's modal loop looks at its predicate only after a message; an
+// answer that comes with none needs one to be seen.
+bool answerArrived = false;
+
 void onBoxResponse(GtkDialog*, gint response, gpointer data) {
     static_cast<BoxWait*>(data)->response = response;
+    answerArrived = true;
 }
 
 bool boxAnswered(void* context) { return static_cast<BoxWait*>(context)->response != 0; }
@@ -169,9 +174,17 @@ GtkWindow* gtkParentOf(plat::Window owner) {
     return nullptr;
 }
 
+// The first button is the default one, as Enter picks it in a box.
 void addButtons(GtkWidget* dialog, std::uint32_t type) {
+    bool first = true;
     const auto add = [&](const char* label, int id) {
-        gtk_dialog_add_button(GTK_DIALOG(dialog), label, id);
+        GtkWidget* button = gtk_dialog_add_button(GTK_DIALOG(dialog), label, id);
+        if (first) {
+            gtk_widget_set_can_default(button, TRUE);
+            gtk_widget_grab_default(button);
+            gtk_widget_grab_focus(button);
+            first = false;
+        }
     };
     switch (type & 0xFu) {
     case 1: add("OK", plat::IDOK); add("Cancel", plat::IDCANCEL); break;
@@ -179,6 +192,16 @@ void addButtons(GtkWidget* dialog, std::uint32_t type) {
     case 4: add("Yes", 6); add("No", 7); break;
     case 5: add("Retry", 4); add("Cancel", plat::IDCANCEL); break;
     default: add("OK", plat::IDOK); break;
+    }
+}
+
+const char* iconNameOf(std::uint32_t type) {
+    switch (type & 0xF0u) {
+    case 0x10: return "dialog-error";
+    case 0x20: return "dialog-question";
+    case 0x30: return "dialog-warning";
+    case 0x40: return "dialog-information";
+    default: return nullptr;
     }
 }
 
@@ -402,6 +425,14 @@ int messageBox(plat::Window owner, const char* text, const char* caption, std::u
                                             messageTypeOf(type), GTK_BUTTONS_NONE, "%s", text);
     gtk_window_set_title(GTK_WINDOW(box), caption);
     gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
+    // GTK 3.24 draws no icon for a message type; the box shows it as the
+    // platform's boxes do.
+    if (const char* icon = iconNameOf(type)) {
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box),
+                                     gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_DIALOG));
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     addButtons(box, type);
     int answer = runModal(box);
     gtk_widget_destroy(box);
@@ -454,6 +485,10 @@ bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path) {
 }
 
 void runPending() {
+    if (answerArrived) {
+        answerArrived = false;
+        plat::PostMessageA(0, 0, 0, 0);  // WM_NULL for the thread: dispatched to nobody
+    }
     while (!pending.empty()) {
         std::vector<Pending> now;
         now.swap(pending);
