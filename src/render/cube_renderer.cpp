@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstddef>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
@@ -79,11 +83,15 @@ void buildMatrix(Frame& fr, float angleA, float angleB, float angleC) {
     fr.m[2][2] = ca * cb;
 }
 
-// What one side paints with in the current row: a fixed pixel for a colour
-// side, a row of texels for a picture.
+// What one side paints with in the current row: a row of texels for a
+// picture, a fixed pixel for a colour side, or, for a picture that cannot
+// cover the sampled square (only when faceSize did not come from the loader),
+// the checked texel lookup, which answers black outside the picture.
 struct SidePaint {
-    const std::uint8_t* textureRow;  // null for a solid colour
+    const std::uint8_t* textureRow;
     std::uint32_t pixel;
+    const Side* checked;
+    std::int32_t y;
 };
 
 inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
@@ -94,23 +102,28 @@ inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::
 }
 
 inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
-    if (paint.textureRow == nullptr) return paint.pixel;
-    const std::uint8_t* t = paint.textureRow + 3 * x;
-    return packedToSurface(t[0], t[1], t[2]);
+    if (paint.textureRow != nullptr) {
+        const std::uint8_t* t = paint.textureRow + 3 * x;
+        return packedToSurface(t[0], t[1], t[2]);
+    }
+    if (paint.checked != nullptr) {
+        const std::int32_t cx = x < 0 || x > INT32_MAX ? -1 : static_cast<std::int32_t>(x);
+        const Texel t = sideTexel(*paint.checked, cx, paint.y);
+        return packedToSurface(t.red, t.green, t.blue);
+    }
+    return paint.pixel;
 }
 
-// A picture that cannot cover the sampled square (only possible when faceSize
-// did not come from the loader) is painted black rather than read past its end.
-bool pictureCovers(const Side& side, std::int64_t half) {
-    return side.pixels != nullptr && side.width >= 2 * half && side.height >= 2 * half;
-}
-
-SidePaint paintForRow(int sideNumber, const Frame& fr, std::int64_t v) {
+SidePaint paintForRow(int sideNumber, std::int64_t half, std::int64_t v) {
     const Side& side = sideTable[sideNumber];
-    if (isColourSide(side)) return {nullptr, packedToSurface(side.red, side.green, side.blue)};
-    if (!pictureCovers(side, fr.half)) return {nullptr, 0};
-    const std::int64_t y = v + fr.half;
-    return {side.pixels + 3 * static_cast<std::int64_t>(side.width) * y, 0};
+    if (isColourSide(side))
+        return {nullptr, packedToSurface(side.red, side.green, side.blue), nullptr, 0};
+    const std::int64_t y = v + half;
+    const std::int32_t checkedY = y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y);
+    if (side.pixels == nullptr || side.width < 2 * half || side.height < 2 * half || y < 0 ||
+        y >= side.height)
+        return {nullptr, 0, &side, checkedY};
+    return {side.pixels + 3 * static_cast<std::int64_t>(side.width) * y, 0, nullptr, 0};
 }
 
 // ---- One sample, read literally: any step, any factor, missing buffer ----------
@@ -195,6 +208,50 @@ inline void plotStep1Reduce1(const Frame& fr, const Bounds& b, const SidePaint& 
     }
 }
 
+// Fixed-length runs for the splats. Raising to a maximum and storing one
+// colour are both idempotent, so the vector pieces may overlap and never
+// touch a cell or pixel outside the run.
+template <int N>
+inline void raiseRun(std::int16_t* c, std::int16_t z) {
+#if defined(__SSE2__)
+    if constexpr (N >= 8) {
+        const __m128i zz = _mm_set1_epi16(z);
+        for (int t = 0; t + 8 <= N; t += 8) {
+            auto* at = reinterpret_cast<__m128i*>(c + t);
+            _mm_storeu_si128(at, _mm_max_epi16(_mm_loadu_si128(at), zz));
+        }
+        if constexpr (N % 8 != 0) {
+            auto* at = reinterpret_cast<__m128i*>(c + N - 8);
+            _mm_storeu_si128(at, _mm_max_epi16(_mm_loadu_si128(at), zz));
+        }
+        return;
+    } else if constexpr (N >= 4) {
+        const __m128i zz = _mm_set1_epi16(z);
+        auto* first = reinterpret_cast<__m128i*>(c);
+        auto* last = reinterpret_cast<__m128i*>(c + N - 4);
+        const __m128i a = _mm_max_epi16(_mm_loadl_epi64(first), zz);
+        const __m128i b = _mm_max_epi16(_mm_loadl_epi64(last), zz);
+        _mm_storel_epi64(first, a);
+        _mm_storel_epi64(last, b);
+        return;
+    }
+#endif
+    for (int t = 0; t < N; ++t) c[t] = std::max(c[t], z);
+}
+
+template <int N>
+inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
+#if defined(__SSE2__)
+    if constexpr (N >= 4) {
+        const __m128i v = _mm_set1_epi32(static_cast<int>(pixel));
+        for (int t = 0; t + 4 <= N; t += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + t), v);
+        if constexpr (N % 4 != 0) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + N - 4), v);
+        return;
+    }
+#endif
+    for (int t = 0; t < N; ++t) p[t] = pixel;
+}
+
 // 2 <= k <= kMaxUnrolledStep: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
 template <int K, bool Reduce1>
 inline void plotStepK(const Frame& fr, const Bounds& b, const SidePaint& paint, std::int64_t texX,
@@ -210,12 +267,10 @@ inline void plotStepK(const Frame& fr, const Bounds& b, const SidePaint& paint, 
     if (*cell > Z) return;
     const auto z = static_cast<std::int16_t>(Z);
     std::int16_t* c = cell - K * w - K;
-    for (int r = 0; r < 2 * K + 1; ++r, c += w)
-        for (int t = 0; t < 2 * K + 1; ++t) c[t] = std::max(c[t], z);
+    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
     const std::uint32_t pixel = paintPixel(paint, texX);
     std::uint32_t* p = b.pixels + (row - K - 1) * b.stride + (col - K - 1);
-    for (int r = 0; r < 2 * K + 3; ++r, p += b.stride)
-        for (int t = 0; t < 2 * K + 2; ++t) p[t] = pixel;
+    for (int r = 0; r < 2 * K + 3; ++r, p += b.stride) fillRun<2 * K + 2>(p, pixel);
 }
 
 enum class Path { Generic, Step1Reduce1, StepK };
@@ -297,8 +352,8 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
     };
 
     for (std::int64_t q = fr.low; q < fr.half; q += k) {
-        const SidePaint paintA = showA ? paintForRow(sideA, fr, q) : SidePaint{};
-        const SidePaint paintB = showB ? paintForRow(sideB, fr, q) : SidePaint{};
+        const SidePaint paintA = showA ? paintForRow(sideA, fr.half, q) : SidePaint{};
+        const SidePaint paintB = showB ? paintForRow(sideB, fr.half, q) : SidePaint{};
         const RowGeometry ga = geometryFor(fr, sideA, q);
         const RowGeometry gb = geometryFor(fr, sideB, q);
         for (std::int64_t j0 = 0; j0 < n; j0 += kChunk) {
@@ -330,11 +385,27 @@ void drawStepK(const Frame& fr, const Bounds& b) {
         drawAllPairs<K, false>(fr, b);
 }
 
+
+// Where this frame's direct depth writes can land. Every rotated coordinate
+// is at most sqrt(3) * h in magnitude (each row of the matrix is a unit
+// vector), so samples, their 3x3 offsets and their splats up to the unrolled
+// radius stay within this span of linear indices; larger squares go through
+// markDepthSquare, which records its own writes.
+void noteFrameDepthSpan(const Frame& fr) {
+    const std::int64_t reach =
+        static_cast<std::int64_t>(std::ceil(std::sqrt(3.0) * static_cast<double>(fr.half))) + 3;
+    const std::int64_t radius = reach / fr.reduce + std::min(fr.step, kMaxUnrolledStep) + 2;
+    const std::int64_t w = depthBuffer.width;
+    noteDepthWrites(w * (fr.centerY - radius) + (fr.centerX - radius),
+                    w * (fr.centerY + radius) + (fr.centerX + radius));
+}
+
 }  // namespace
 
 void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) {
-    clearDepthBuffer();
     Frame fr = frameFromSettings(target);
+    clearTouchedDepthCells();
+    noteFrameDepthSpan(fr);
     buildMatrix(fr, angleA, angleB, angleC);
 
     const bool fastOk = depthBuffer.cells != nullptr && fr.depthDivisor == 1 &&
@@ -366,16 +437,17 @@ void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, 
                 std::int32_t Y, std::int32_t Z) {
     if (side < 0 || side > 5) return;
     Frame fr = frameFromSettings(target);
-    const Side& record = sideTable[side];
-    const std::int64_t x = static_cast<std::int64_t>(u) + fr.half;
-    const std::int64_t y = static_cast<std::int64_t>(v) + fr.half;
-    SidePaint paint{nullptr, 0};
-    if (isColourSide(record))
-        paint.pixel = packedToSurface(record.red, record.green, record.blue);
-    else if (record.pixels != nullptr && x >= 0 && y >= 0 && x < record.width && y < record.height)
-        paint.textureRow = record.pixels + 3 * static_cast<std::int64_t>(record.width) * y;
     // The depth divisor belongs to renderCube's frame; a caller of plotSample
     // hands in its depth as it is.
     fr.depthDivisor = 1;
-    plotGeneric(fr, paint, x, X, Y, Z);
+    const Side& record = sideTable[side];
+    const std::int64_t y = static_cast<std::int64_t>(v) + fr.half;
+    SidePaint paint{nullptr, 0, &record, y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y)};
+    if (isColourSide(record)) paint = {nullptr, packedToSurface(record.red, record.green, record.blue), nullptr, 0};
+    // Its direct writes (the centre and the 3x3 offsets) lie within two
+    // cells of the sample; the next frame's clear must know of them.
+    const std::int64_t w = depthBuffer.width;
+    const std::int64_t col = fr.centerX + X / fr.reduce, row = fr.centerY + Y / fr.reduce;
+    noteDepthWrites(w * (row - 2) + col - 2, w * (row + 2) + col + 2);
+    plotGeneric(fr, paint, static_cast<std::int64_t>(u) + fr.half, X, Y, Z);
 }

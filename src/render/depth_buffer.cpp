@@ -16,7 +16,46 @@ namespace {
 // than a buffer whose recorded size lies about what was allocated.
 constexpr std::int32_t kMaxSide = 32767;
 
+// The linear indices that may hold something other than empty: every write
+// through the operations here widens it, and the renderer notes where its
+// own direct writes can land. A frame then clears only that span, which for
+// a small cube on a large screen is a small part of the buffer.
+std::int64_t touchedFirst = 0;
+std::int64_t touchedLast = -1;
+
+void fillEmpty(std::int64_t first, std::int64_t last) {
+    constexpr std::uint16_t e = static_cast<std::uint16_t>(kEmptyDepth);
+    constexpr std::uint64_t pattern = 0x0001000100010001ull * e;
+    std::int16_t* c = depthBuffer.cells + first;
+    const auto count = static_cast<std::size_t>(last - first + 1);
+    // Whole 64-bit words, so the clear runs at memory speed whatever the
+    // optimiser makes of a 16-bit fill.
+    const std::size_t words = count / 4;
+    auto* bytes = reinterpret_cast<unsigned char*>(c);
+    for (std::size_t i = 0; i < words; ++i) std::memcpy(bytes + i * 8, &pattern, 8);
+    for (std::size_t i = words * 4; i < count; ++i) c[i] = kEmptyDepth;
+}
+
 }  // namespace
+
+void noteDepthWrites(std::int64_t first, std::int64_t last) {
+    first = std::max<std::int64_t>(first, 0);
+    last = std::min<std::int64_t>(last, static_cast<std::int64_t>(depthBuffer.cellCount) - 1);
+    if (first > last) return;
+    if (touchedFirst > touchedLast) {
+        touchedFirst = first;
+        touchedLast = last;
+        return;
+    }
+    touchedFirst = std::min(touchedFirst, first);
+    touchedLast = std::max(touchedLast, last);
+}
+
+void clearTouchedDepthCells() {
+    if (depthBuffer.cells != nullptr && touchedFirst <= touchedLast) fillEmpty(touchedFirst, touchedLast);
+    touchedFirst = 0;
+    touchedLast = -1;
+}
 
 void createDepthBuffer(std::int32_t width, std::int32_t height) {
     depthBuffer.cells = nullptr;
@@ -36,16 +75,10 @@ void createDepthBuffer(std::int32_t width, std::int32_t height) {
 }
 
 void clearDepthBuffer() {
-    if (depthBuffer.cells == nullptr) return;
-    // Written as 64-bit words so the clear runs at memory speed whatever the
-    // optimiser makes of a 16-bit fill.
-    constexpr std::uint16_t e = static_cast<std::uint16_t>(kEmptyDepth);
-    constexpr std::uint64_t pattern = 0x0001000100010001ull * e;
-    const std::size_t count = static_cast<std::size_t>(depthBuffer.cellCount);
-    const std::size_t words = count / 4;
-    auto* bytes = reinterpret_cast<unsigned char*>(depthBuffer.cells);
-    for (std::size_t i = 0; i < words; ++i) std::memcpy(bytes + i * 8, &pattern, 8);
-    for (std::size_t i = words * 4; i < count; ++i) depthBuffer.cells[i] = kEmptyDepth;
+    touchedFirst = 0;
+    touchedLast = -1;
+    if (depthBuffer.cells == nullptr || depthBuffer.cellCount <= 0) return;
+    fillEmpty(0, static_cast<std::int64_t>(depthBuffer.cellCount) - 1);
 }
 
 void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth) {
@@ -54,6 +87,7 @@ void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth) 
     first = std::max<std::int64_t>(first, 0);
     last = std::min<std::int64_t>(last, count - 1);
     if (first > last) return;
+    noteDepthWrites(first, last);
     std::int16_t* c = depthBuffer.cells + first;
     const std::int64_t n = last - first + 1;
     if (depth >= INT16_MIN && depth <= INT16_MAX) {
@@ -102,6 +136,7 @@ int depthTestAndMark(std::int32_t col, std::int32_t row, std::int32_t depth) {
     if (depthBuffer.cells[index] > depth) return 0;
     const std::int32_t k = renderPointStep();
     if (k == 1) {
+        noteDepthWrites(index, index);
         depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
         return 1;
     }
@@ -113,10 +148,15 @@ void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth) {
     if (depthBuffer.cells == nullptr) return;
     const std::int64_t index = static_cast<std::int64_t>(depthBuffer.width) * row + col;
     if (index < 0 || index >= depthBuffer.cellCount) return;
-    if (depthBuffer.cells[index] <= depth) depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
+    if (depthBuffer.cells[index] <= depth) {
+        noteDepthWrites(index, index);
+        depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
+    }
 }
 
 void destroyDepthBuffer() {
+    touchedFirst = 0;
+    touchedLast = -1;
     if (depthBuffer.cells != nullptr) plat::GlobalFree(depthBuffer.cells);
     depthBuffer.cells = nullptr;
 }

@@ -9,6 +9,10 @@
 //   markDepthSquare     the marking of depthTestAndMark for any radius, bounded
 //                       to the cells the square can reach
 //   raiseDepthRange     raise a run of linear indices, clipped to the buffer
+//   noteDepthWrites     a span of cells written directly, for the next clear
+//   clearTouchedDepthCells  clearDepthBuffer's result, clearing only the cells
+//                       written since the last clear (through the operations
+//                       here or a noted span); the frame's clear
 #pragma once
 
 #include <cstdint>
@@ -31,3 +35,5 @@ void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth);
 void destroyDepthBuffer();
 void markDepthSquare(std::int64_t col, std::int64_t row, std::int64_t radius, std::int32_t depth);
 void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth);
+void noteDepthWrites(std::int64_t first, std::int64_t last);
+void clearTouchedDepthCells();
