@@ -1,0 +1,466 @@
+// The Linux program on a real (virtual) X display, driven as a user and as
+// the XScreenSaver daemon would drive it. Each test has its own Xvfb.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "x_session.h"
+
+namespace {
+
+using namespace xsession;
+
+constexpr int kScreenWidth = 800;
+constexpr int kScreenHeight = 600;
+
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The settings record's numbers and side texts, as the file holds them.
+std::string settingsFile(const char* side0, std::int32_t reduceFactor, std::int32_t pointStep,
+                         std::int32_t maxRotation) {
+    std::string bytes(1584, '\0');
+    const std::int32_t numbers[6] = {0, pointStep, reduceFactor, 0, 0, maxRotation};
+    std::memcpy(bytes.data(), numbers, sizeof numbers);
+    const char* sides[6] = {side0, "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
+    for (int i = 0; i < 6; ++i) std::memcpy(bytes.data() + 24 + 260 * i, sides[i], std::strlen(sides[i]));
+    return bytes;
+}
+
+std::int32_t numberAt(const std::string& file, std::size_t offset) {
+    std::int32_t v = 0;
+    if (file.size() >= offset + 4) std::memcpy(&v, file.data() + offset, 4);
+    return v;
+}
+
+class Desktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!start(&server, kScreenWidth, kScreenHeight, &why)) GTEST_SKIP() << why;
+        if (shell(server, "command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
+        dir = tempDir();
+        config = dir + "/rovanta.cfg";
+        log = dir + "/rovanta.log";
+        boxes = dir + "/boxes.log";
+    }
+    void TearDown() override {
+        for (pid_t p : started) reap(p);
+        stop(&server);
+    }
+
+    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+        std::vector<std::string> argv = {ROVANTA_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        env.push_back("ROVANTA_CONFIG=" + config);
+        env.push_back("ROVANTA_BOX_LOG=" + boxes);
+        env.push_back("DISPLAY=" + server.display);
+        const pid_t pid = spawn(argv, env, log);
+        started.push_back(pid);
+        return pid;
+    }
+
+    std::string xdo(const std::string& args) { return "xdotool " + args + " >/dev/null 2>&1"; }
+
+    // The cube may show its black side head-on at any one moment: the best
+    // of a few looks, with every stray colour seen in any of them.
+    ColourCount look(int x, int y, int width, int height) {
+        ColourCount best;
+        std::size_t other = 0;
+        for (int i = 0; i < 6; ++i) {
+            const ColourCount c = countDefaultSides(grab(server.connection, x, y, width, height));
+            other = std::max(other, c.other);
+            if (c.sideColours > best.sideColours) best = c;
+            if (best.sideColours > 4000) break;
+            pause(120);
+        }
+        best.other = other;
+        return best;
+    }
+
+    // The middle of the screen, where the cube turns.
+    ColourCount centre() {
+        return look(kScreenWidth / 2 - 150, kScreenHeight / 2 - 150, 300, 300);
+    }
+
+    Window makeParent(int x, int y, int width, int height) {
+        Display* d = server.connection;
+        XSetWindowAttributes a{};
+        a.background_pixel = 0x404040;
+        a.override_redirect = True;
+        Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                                 static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                                 CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
+        XMapWindow(d, w);
+        XSync(d, False);
+        return w;
+    }
+
+    std::string testName() {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+
+    Server server;
+    std::string dir;
+    std::string config;
+    std::string log;
+    std::string boxes;
+    std::vector<pid_t> started;
+};
+
+TEST_F(Desktop, FullScreenShowsTheCubeAndAKeyEndsIt) {
+    const pid_t saver = launch({"/s"});
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(600);
+    screenshot(server, testName());
+    const ColourCount c = centre();
+    EXPECT_GT(c.sideColours, 2000u);
+    EXPECT_GE(c.distinctSides, 2);
+    EXPECT_EQ(c.other, 0u) << "the cube's sides are plain default colours";
+    // Nothing but black and the credit line outside the cube.
+    const ColourCount corner = countDefaultSides(grab(server.connection, 0, 0, 100, 100));
+    EXPECT_EQ(corner.black, 100u * 100u);
+
+    // The saver rewrote the settings it started with (the defaults).
+    EXPECT_EQ(readFile(config).size(), 1584u);
+
+    ASSERT_EQ(shell(server, xdo("key space")), 0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(saver, 3000, &status)) << "a key press must end the saver";
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Desktop, SmallMovementsAddUpUntilTheyPassFourPixels) {
+    const pid_t saver = launch({"/s"});
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(500);
+    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 2 1")), 0);
+    pause(500);
+    EXPECT_TRUE(running(saver)) << "a movement of 3 pixels must not end the saver";
+    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 3 3")), 0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(saver, 3000, &status)) << "9 pixels from the start must end it";
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Desktop, ASecondFullScreenStartEndsAtOnce) {
+    const pid_t first = launch({"/s"});
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(300);
+    const pid_t second = launch({"-S"});
+    int status = -1;
+    ASSERT_TRUE(waitExit(second, 3000, &status));
+    EXPECT_EQ(status, 0);
+    pause(200);
+    EXPECT_TRUE(running(first)) << "the second start must leave the first running";
+    ASSERT_EQ(shell(server, xdo("key Escape")), 0);
+    ASSERT_TRUE(waitExit(first, 3000, &status));
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Desktop, PreviewDrawsInsideItsParentLeavesInputAndEndsWithIt) {
+    const Window parent = makeParent(40, 50, 320, 240);
+    const pid_t preview = launch({"/p", std::to_string(parent)});
+    pause(1000);
+    ASSERT_TRUE(running(preview)) << readFile(log);
+    screenshot(server, testName());
+    const ColourCount inside = look(40, 50, 320, 240);
+    EXPECT_GT(inside.sideColours, 1000u);
+    const ColourCount outside = countDefaultSides(grab(server.connection, 400, 300, 300, 250));
+    EXPECT_EQ(outside.sideColours, 0u) << "the preview must stay inside its parent";
+
+    // Keys and movement belong to whoever owns the pane.
+    ASSERT_EQ(shell(server, xdo("mousemove 100 100")), 0);
+    ASSERT_EQ(shell(server, xdo("key a")), 0);
+    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 30 30")), 0);
+    pause(400);
+    EXPECT_TRUE(running(preview));
+
+    XDestroyWindow(server.connection, parent);
+    XSync(server.connection, False);
+    int status = -1;
+    ASSERT_TRUE(waitExit(preview, 3000, &status)) << "the preview must end with its parent";
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Desktop, APreviewOfNoWindowIsRefused) {
+    int status = -1;
+    const pid_t preview = launch({"/p", "4000001"});
+    ASSERT_TRUE(waitExit(preview, 3000, &status));
+    EXPECT_EQ(status, 255);
+}
+
+class Dialog : public Desktop {
+protected:
+    // Focus on OK first; Tab walks Cancel, six side boxes, six Browse
+    // buttons, and reaches the scale box fourteenth.
+    void focusScaleBox(Window dialog) {
+        ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
+        for (int i = 0; i < 14; ++i) ASSERT_EQ(shell(server, xdo("key Tab")), 0);
+    }
+};
+
+TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
+    const pid_t dialogProcess = launch({"/c"});
+    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    ASSERT_NE(dialog, 0u) << readFile(log);
+    pause(500);
+    focusScaleBox(dialog);
+    ASSERT_EQ(shell(server, xdo("type 11")), 0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+
+    const Window box = waitForWindow(server.connection, "Error", 5000);
+    ASSERT_NE(box, 0u) << "OK with 11 in the scale box must show a message";
+    screenshot(server, testName() + "-message");
+    EXPECT_EQ(readFile(boxes), "Error\tSorry, the scale factor must be between 1 and 10.\n");
+    EXPECT_TRUE(readFile(config).empty()) << "nothing is saved before every check passes";
+    EXPECT_TRUE(running(dialogProcess));
+
+    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(box))), 0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    pause(400);
+    EXPECT_EQ(findWindow(server.connection, "Error"), 0u) << "Enter dismisses the message";
+
+    // Still in the scale box with everything typed: replace 11 by 3.
+    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
+    ASSERT_EQ(shell(server, xdo("key BackSpace BackSpace")), 0);
+    ASSERT_EQ(shell(server, xdo("type 3")), 0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
+    EXPECT_EQ(status, 200) << "the default cube's edge length";
+    const std::string saved = readFile(config);
+    ASSERT_EQ(saved.size(), 1584u);
+    EXPECT_EQ(numberAt(saved, 8), 3) << "reduceFactor";
+    EXPECT_EQ(numberAt(saved, 4), 2) << "pointStep";
+    EXPECT_EQ(numberAt(saved, 20), 5) << "maxRotationDegrees";
+    EXPECT_STREQ(saved.c_str() + 24, "#ff0000");
+}
+
+TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
+    const std::string before = settingsFile("#123456", 2, 3, 40);
+    { std::ofstream(config, std::ios::binary) << before; }
+
+    // Escape, after editing a box.
+    pid_t dialogProcess = launch({"/c"});
+    Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    ASSERT_NE(dialog, 0u) << readFile(log);
+    pause(500);
+    focusScaleBox(dialog);
+    ASSERT_EQ(shell(server, xdo("type 7")), 0);
+    ASSERT_EQ(shell(server, xdo("key Escape")), 0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(config), before);
+
+    // The close box: the window manager's delete request.
+    dialogProcess = launch({"/c"});
+    dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    ASSERT_NE(dialog, 0u);
+    pause(500);
+    Display* d = server.connection;
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = dialog;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, dialog, False, NoEventMask, &e);
+    XSync(d, False);
+    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(config), before);
+}
+
+TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
+    const Window parent = makeParent(100, 80, 400, 300);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", parent);
+    const pid_t hack = launch({"--root"}, {std::string("XSCREENSAVER_WINDOW=") + hex});
+    pause(1000);
+    ASSERT_TRUE(running(hack)) << readFile(log);
+    screenshot(server, testName());
+    EXPECT_GT(look(100, 80, 400, 300).sideColours, 1000u);
+
+    // The daemon keeps input and the cursor: a key is not ours to act on.
+    ASSERT_EQ(shell(server, xdo("mousemove 300 200")), 0);
+    ASSERT_EQ(shell(server, xdo("key a")), 0);
+    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 40 40")), 0);
+    pause(300);
+    EXPECT_TRUE(running(hack));
+
+    kill(hack, SIGTERM);
+    int status = -1;
+    ASSERT_TRUE(waitExit(hack, 3000, &status));
+    EXPECT_EQ(status, 0) << "SIGTERM ends the hack through its normal tear-down";
+    XSync(server.connection, False);
+    Window root = 0;
+    Window up = 0;
+    Window* list = nullptr;
+    unsigned count = 99;
+    XQueryTree(server.connection, parent, &root, &up, &list, &count);
+    if (list) XFree(list);
+    EXPECT_EQ(count, 0u) << "the hack's window goes with it";
+}
+
+TEST_F(Desktop, HackWindowIdSwitchPreviewsAndBoxesGoToStandardError) {
+    // A side that cannot load: its message must reach the log, not a screen
+    // nobody can see, and the hack must end instead of waiting for a click.
+    { std::ofstream(config, std::ios::binary) << settingsFile("/nonexistent/side.jpg", 1, 2, 5); }
+    const Window parent = makeParent(0, 0, 200, 150);
+    const pid_t hack = launch({"-window-id", std::to_string(parent)});
+    int status = -1;
+    ASSERT_TRUE(waitExit(hack, 5000, &status)) << readFile(log);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(readFile(log).find("Image /nonexistent/side.jpg not found."), std::string::npos)
+        << readFile(log);
+    EXPECT_EQ(findWindow(server.connection, "Error"), 0u);
+
+    // A good configuration, given the window in hexadecimal.
+    { std::ofstream(config, std::ios::binary) << settingsFile("#ff0000", 1, 2, 5); }
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lX", parent);
+    const pid_t again = launch({"--window-id", hex});
+    pause(1000);
+    ASSERT_TRUE(running(again)) << readFile(log);
+    EXPECT_GT(look(0, 0, 200, 150).sideColours, 300u);
+    kill(again, SIGTERM);
+    ASSERT_TRUE(waitExit(again, 3000, &status));
+    EXPECT_EQ(status, 0);
+}
+
+TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {
+    const std::string log = tempDir() + "/log";
+    int status = -1;
+    pid_t p = spawn({ROVANTA_PROGRAM, "/x"}, {"DISPLAY=:9999"}, log);
+    ASSERT_TRUE(waitExit(p, 3000, &status));
+    EXPECT_EQ(status, 255);
+    EXPECT_EQ(readFile(log), "") << "no display may be opened for a refused command line";
+
+    // With no display at all a window mode fails instead of hanging.
+    p = spawn({ROVANTA_PROGRAM, "/s"}, {"DISPLAY=:9999"}, log);
+    ASSERT_TRUE(waitExit(p, 5000, &status));
+    EXPECT_NE(status, 0);
+    EXPECT_NE(readFile(log).find("cannot open display"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr const char* kDaemonUser = "rovanta-e2e";
+
+// Processes of the daemon's user running our program; other tests may run
+// the program at the same time as root.
+std::vector<pid_t> ourProcesses() {
+    const passwd* user = getpwnam(kDaemonUser);
+    if (user == nullptr) return {};
+    std::vector<pid_t> found;
+    char wanted[4096];
+    if (realpath(ROVANTA_PROGRAM, wanted) == nullptr) return found;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return found;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0) continue;
+        char exe[4096];
+        const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+        const ssize_t n = readlink(link.c_str(), exe, sizeof exe - 1);
+        if (n <= 0) continue;
+        exe[n] = '\0';
+        struct stat st {};
+        if (stat(("/proc/" + std::string(entry->d_name)).c_str(), &st) != 0) continue;
+        if (st.st_uid == user->pw_uid && std::strcmp(exe, wanted) == 0) found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        pause(100);
+    }
+    return true;
+}
+
+TEST_F(Desktop, TheXScreenSaverDaemonRunsUsAsAHack) {
+    if (shell(server, "command -v xscreensaver >/dev/null && command -v xscreensaver-command "
+                      ">/dev/null") != 0)
+        GTEST_SKIP() << "xscreensaver is not installed";
+    // The daemon refuses to start hacks as root: it runs as a user of its own.
+    if (shell(server, std::string("id -u ") + kDaemonUser + " >/dev/null 2>&1") != 0) {
+        if (geteuid() != 0) GTEST_SKIP() << "no user " << kDaemonUser << " and not root to add it";
+        ASSERT_EQ(shell(server, std::string("useradd -M -s /usr/sbin/nologin -d /nonexistent ") +
+                                    kDaemonUser + " 2>/dev/null || id -u " + kDaemonUser +
+                                    " >/dev/null"),
+                  0);
+    }
+    if (geteuid() != 0) GTEST_SKIP() << "starting the daemon as " << kDaemonUser << " needs root";
+
+    const std::string home = dir;
+    const std::string hackConfig = home + "/rovanta.cfg";
+    {
+        std::ofstream rc(home + "/.xscreensaver");
+        rc << "mode:\tone\nselected:\t0\nlock:\tFalse\nfade:\tFalse\nunfade:\tFalse\n"
+              "splash:\tFalse\ndpmsEnabled:\tFalse\ntimeout:\t0:30:00\n"
+              "programs:\tenv ROVANTA_CONFIG="
+           << hackConfig << " " << ROVANTA_PROGRAM << " --root \\n\n";
+    }
+    ASSERT_EQ(shell(server, "chown -R " + std::string(kDaemonUser) + " '" + home + "' && chmod 755 '" +
+                                home + "'"),
+              0);
+
+    const pid_t daemon = spawn({"runuser", "-u", kDaemonUser, "--", "env", "HOME=" + home,
+                                "DISPLAY=" + server.display, "xscreensaver", "-no-splash",
+                                "-verbose"},
+                               {}, dir + "/daemon.log");
+    started.push_back(daemon);
+    ASSERT_TRUE(waitFor([&] { return shell(server, "xscreensaver-command -version >/dev/null 2>&1") == 0; },
+                        15000))
+        << readFile(dir + "/daemon.log");
+
+    ASSERT_EQ(shell(server, "xscreensaver-command -activate >/dev/null 2>&1"), 0);
+    ASSERT_TRUE(waitFor([] { return !ourProcesses().empty(); }, 10000))
+        << "the daemon did not start the hack\n"
+        << readFile(dir + "/daemon.log");
+    pause(1200);
+    screenshot(server, testName());
+    const ColourCount c = centre();
+    EXPECT_GT(c.sideColours, 2000u) << readFile(dir + "/daemon.log");
+    EXPECT_EQ(c.other, 0u);
+    EXPECT_EQ(readFile(hackConfig).size(), 1584u) << "the hack used the file the daemon named";
+
+    ASSERT_EQ(shell(server, "xscreensaver-command -deactivate >/dev/null 2>&1"), 0);
+    EXPECT_TRUE(waitFor([] { return ourProcesses().empty(); }, 10000))
+        << "deactivation must end every process of ours";
+
+    shell(server, "xscreensaver-command -exit >/dev/null 2>&1");
+    int status = -1;
+    if (!waitExit(daemon, 5000, &status)) kill(daemon, SIGTERM);
+    EXPECT_TRUE(ourProcesses().empty());
+    EXPECT_EQ(readFile(dir + "/daemon.log").find("rovanta: "), std::string::npos)
+        << "the hack reported a problem:\n"
+        << readFile(dir + "/daemon.log");
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The desktop layer's rules that need no display: the daemon's switches, the
+// dialog's geometry and tab order, pixel layouts of other visuals, and where
+// the settings live when the environment names the file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "host/host_entry.h"
+#include "platform/desktop/dialog_layout.h"
+#include "platform/desktop/hack_args.h"
+#include "platform/desktop/pixel_format.h"
+#include "platform/linux/linux_platform.h"
+#include "settings/settings.h"
+
+namespace {
+
+using namespace desktop;
+
+HackArguments scan(std::initializer_list<const char*> args, const char* env = nullptr) {
+    std::vector<const char*> argv = {"rovanta"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return scanHackArguments(static_cast<int>(argv.size()), argv.data(), env);
+}
+
+TEST(HackSwitches, WindowIdsInDecimalAndHexadecimal) {
+    std::uint32_t id = 7;
+    EXPECT_TRUE(parseXWindowId("0x1c00007", &id));
+    EXPECT_EQ(id, 0x1c00007u);
+    EXPECT_TRUE(parseXWindowId("0X1C00007", &id));
+    EXPECT_EQ(id, 0x1c00007u);
+    EXPECT_TRUE(parseXWindowId(" 29360135\n", &id));
+    EXPECT_EQ(id, 29360135u);
+    EXPECT_TRUE(parseXWindowId("0xFFFFFFFF", &id));
+    EXPECT_EQ(id, 0xFFFFFFFFu);
+
+    id = 7;
+    for (const char* bad : {"", "0x", "12abc", "-5", "0x1g", "4294967296", "0x100000000", "  "})
+        EXPECT_FALSE(parseXWindowId(bad, &id)) << bad;
+    EXPECT_FALSE(parseXWindowId(nullptr, &id));
+    EXPECT_EQ(id, 7u) << "a refused text leaves the id alone";
+}
+
+TEST(HackSwitches, RootTakesTheDaemonsWindowOrTheRootWindow) {
+    HackArguments h = scan({"--root"}, "0x2a00005");
+    EXPECT_EQ(h.route, HackRoute::Root);
+    EXPECT_TRUE(h.windowGiven);
+    EXPECT_EQ(h.window, 0x2a00005u);
+
+    h = scan({"-root"}, "44040197");
+    EXPECT_EQ(h.route, HackRoute::Root);
+    EXPECT_EQ(h.window, 44040197u);
+
+    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+        h = scan({"-root"}, unset);
+        EXPECT_EQ(h.route, HackRoute::Root);
+        EXPECT_FALSE(h.windowGiven) << "no variable: the root window";
+    }
+
+    // A variable we cannot read must not turn into drawing on the whole screen.
+    h = scan({"--root"}, "garbage");
+    EXPECT_TRUE(h.windowGiven);
+    EXPECT_EQ(h.window, 0u);
+}
+
+TEST(HackSwitches, WindowIdInEveryFormAndTheFirstSwitchDecides) {
+    EXPECT_EQ(scan({"-window-id", "0x400001"}).window, 0x400001u);
+    EXPECT_EQ(scan({"--window-id", "1234"}).window, 1234u);
+    EXPECT_EQ(scan({"--window-id=0x99"}).window, 0x99u);
+    EXPECT_EQ(scan({"--window-id"}).route, HackRoute::WindowId);
+    EXPECT_EQ(scan({"--window-id"}).window, 0u) << "no value: a window the host refuses";
+    EXPECT_EQ(scan({"--window-id", "junk"}).window, 0u);
+
+    const HackArguments first = scan({"-window-id", "17", "--root"}, "0x5");
+    EXPECT_EQ(first.route, HackRoute::WindowId);
+    EXPECT_EQ(first.window, 17u);
+    EXPECT_EQ(scan({"--root", "-window-id", "17"}, "0x5").window, 5u);
+
+    // The host's own switches, and look-alikes, are left to the mode scan.
+    for (auto args : {std::initializer_list<const char*>{"/s"}, {"/p", "123"}, {"-rooted"},
+                      {"---root"}, {"/root"}, {"-window"}, {}})
+        EXPECT_EQ(scan(args).route, HackRoute::None);
+}
+
+TEST(HackSwitches, TheRewrittenTailIsTheHostsPreviewOfThatWindow) {
+    for (std::uint32_t id : {1u, 0x2a00005u, 0xFFFFFFFFu}) {
+        const std::string tail = previewTail(id);
+        const ModeChoice choice = chooseMode(tail.c_str(), false);
+        ASSERT_EQ(choice.mode, HostMode::Preview) << tail;
+        EXPECT_EQ(parseWindowHandle(choice.rest), id) << tail;
+    }
+    // 0 is kept as 0, which the host refuses with -1, as it must.
+    const std::string none = previewTail(0);
+    EXPECT_EQ(parseWindowHandle(chooseMode(none.c_str(), false).rest), 0u);
+}
+
+TEST(DialogLayout, TabWalksTheTemplatesTabStopsFromOk) {
+    const std::vector<std::size_t> order = tabOrder(configDialogTemplate);
+    ASSERT_EQ(order.size(), 18u) << "2 buttons, 9 edit boxes, 6 Browse, About";
+    const auto idAt = [&](std::size_t i) { return configDialogTemplate.controls[order[i]].id; };
+    EXPECT_EQ(idAt(0), 1);
+    EXPECT_EQ(idAt(1), 2);
+    EXPECT_EQ(idAt(2), 1000);
+    EXPECT_EQ(idAt(7), 1010);
+    EXPECT_EQ(idAt(8), 1001);
+    EXPECT_EQ(idAt(13), 1011);
+    EXPECT_EQ(idAt(14), 1013) << "the scale box is fourteen Tabs from OK";
+    EXPECT_EQ(idAt(17), 1017);
+    for (std::size_t i : order) {
+        const ControlKind kind = configDialogTemplate.controls[i].kind;
+        EXPECT_NE(kind, ControlKind::Label);
+        EXPECT_NE(kind, ControlKind::GroupBox);
+    }
+}
+
+TEST(DialogLayout, DialogUnitsFollowTheFontAndEveryControlFitsTheDialog) {
+    EXPECT_EQ(averageCharWidthFromAlphabet(52 * 6), 6);
+    EXPECT_EQ(averageCharWidthFromAlphabet(52 * 7 - 10), 7);
+    EXPECT_EQ(averageCharWidthFromAlphabet(0), 0);
+
+    // The metrics of the classic dialog font: 460 x 292 units are 690 x 474.
+    const PixelBox whole = dialogUnitsToPixels({6, 13}, 0, 0, 460, 292);
+    EXPECT_EQ(whole.width, 690);
+    EXPECT_EQ(whole.height, 474);
+    const PixelBox ok = dialogUnitsToPixels({6, 13}, 333, 244, 50, 14);
+    EXPECT_EQ(ok.x, 499);
+    EXPECT_EQ(ok.y, 396);
+    EXPECT_EQ(ok.width, 75);
+    EXPECT_EQ(ok.height, 22);
+
+    for (DialogFontMetrics font : {DialogFontMetrics{6, 13}, {7, 15}, {5, 11}}) {
+        const PixelBox dialog = dialogUnitsToPixels(font, 0, 0, configDialogTemplate.width,
+                                                    configDialogTemplate.height);
+        for (const DialogControl& c : configDialogTemplate.controls) {
+            const PixelBox b = dialogUnitsToPixels(font, c.x, c.y, c.width, c.height);
+            EXPECT_GE(b.x, 0);
+            EXPECT_GE(b.y, 0);
+            EXPECT_LE(b.x + b.width, dialog.width) << c.caption;
+            EXPECT_LE(b.y + b.height, dialog.height) << c.caption;
+        }
+    }
+    EXPECT_STREQ(desktopFontFamily("MS Sans Serif"), "Sans");
+    EXPECT_STREQ(desktopFontFamily("Serif"), "Serif");
+}
+
+std::uint32_t convert32(std::uint32_t frame, const PixelFormat& f) {
+    std::uint32_t out = 0;
+    convertRow(&frame, 1, f, reinterpret_cast<std::uint8_t*>(&out));
+    return out;
+}
+
+std::uint16_t convert16(std::uint32_t frame, const PixelFormat& f) {
+    std::uint16_t out = 0;
+    convertRow(&frame, 1, f, reinterpret_cast<std::uint8_t*>(&out));
+    return out;
+}
+
+TEST(PixelFormat, OtherVisualsGetTheSameColours) {
+    const PixelFormat native{0xFF0000, 0xFF00, 0xFF, 32, 24};
+    EXPECT_TRUE(isFrameLayout(native));
+    EXPECT_FALSE(isFrameLayout({0xFF0000, 0xFF00, 0xFF, 32, 32})) << "alpha must be set";
+
+    const PixelFormat bgr{0xFF, 0xFF00, 0xFF0000, 32, 24};
+    ASSERT_TRUE(canConvert(bgr));
+    EXPECT_EQ(convert32(0x123456, bgr), 0x563412u);
+
+    const PixelFormat argb{0xFF0000, 0xFF00, 0xFF, 32, 32};
+    ASSERT_TRUE(canConvert(argb));
+    EXPECT_EQ(convert32(0x123456, argb), 0xFF123456u);
+
+    const PixelFormat rgb565{0xF800, 0x07E0, 0x001F, 16, 16};
+    ASSERT_TRUE(canConvert(rgb565));
+    EXPECT_EQ(convert16(0xFF0000, rgb565), 0xF800);
+    EXPECT_EQ(convert16(0x00FF00, rgb565), 0x07E0);
+    EXPECT_EQ(convert16(0x0000FF, rgb565), 0x001F);
+    EXPECT_EQ(convert16(0xFFFFFF, rgb565), 0xFFFF);
+    EXPECT_EQ(convert16(0x000000, rgb565), 0x0000);
+
+    // A whole row lands pixel by pixel, not only the first.
+    const std::uint32_t row[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+    std::uint16_t out[3] = {};
+    convertRow(row, 3, rgb565, reinterpret_cast<std::uint8_t*>(out));
+    EXPECT_EQ(out[2], 0x001F);
+
+    EXPECT_FALSE(canConvert({0xFF0000, 0xFF00, 0xFF, 24, 24})) << "packed 24-bit pixels";
+    EXPECT_FALSE(canConvert({0xFF0000, 0xFF0000, 0xFF, 32, 24})) << "overlapping masks";
+    EXPECT_FALSE(canConvert({0xF0F000, 0xFF00, 0xFF, 32, 24})) << "a mask with a gap";
+    EXPECT_FALSE(canConvert({0xFF0000, 0xFF00, 0xFF, 16, 24})) << "masks beyond 16 bits";
+    EXPECT_FALSE(canConvert({0, 0, 0, 8, 8})) << "a palette";
+}
+
+class ConfigEnvironment : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("ROVANTA_CONFIG");
+        hadValue = old != nullptr;
+        if (old) saved = old;
+        linuxplat::setCommandLine("/opt/savers/bin/rovanta /s");
+    }
+    void TearDown() override {
+        if (hadValue)
+            setenv("ROVANTA_CONFIG", saved.c_str(), 1);
+        else
+            unsetenv("ROVANTA_CONFIG");
+    }
+    bool hadValue = false;
+    std::string saved;
+};
+
+TEST_F(ConfigEnvironment, TheVariableNamesTheFileForEveryEntry) {
+    unsetenv("ROVANTA_CONFIG");
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg") << "unset: the path rule";
+
+    setenv("ROVANTA_CONFIG", "", 1);
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg") << "empty: the path rule";
+
+    setenv("ROVANTA_CONFIG", "/home/ann/.config/rovanta/rovanta.cfg", 1);
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/home/ann/.config/rovanta/rovanta.cfg");
+}
+
+TEST_F(ConfigEnvironment, APathThatDoesNotFitIsNeverCutIntoAnotherFile) {
+    const std::string longest(kPathSize - 1, 'a');
+    char out[kPathSize] = "x";
+    EXPECT_TRUE(settingsPathFromEnvironment(longest.c_str(), out, sizeof out));
+    EXPECT_EQ(std::string(out), longest);
+
+    const std::string tooLong(kPathSize, 'a');
+    setenv("ROVANTA_CONFIG", ("/" + tooLong).c_str(), 1);
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "") << "loads the defaults, and a save fails and says so";
+    EXPECT_FALSE(saveSettings());
+
+    char untouched[8] = "keep";
+    EXPECT_FALSE(settingsPathFromEnvironment(nullptr, untouched, sizeof untouched));
+    EXPECT_FALSE(settingsPathFromEnvironment("", untouched, sizeof untouched));
+    EXPECT_STREQ(untouched, "keep");
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// What the end-to-end tests need of a display: their own Xvfb, the program
+// started with an environment, windows looked up by name, pixels read back,
+// and the user's keys and mouse through xdotool.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xsession {
+
+struct Server {
+    pid_t pid = -1;
+    std::string display;  // ":N"
+    Display* connection = nullptr;
+};
+
+// An Xvfb on a free display number (-displayfd). False with `why` set when
+// none could be started.
+bool start(Server* server, int width, int height, std::string* why);
+void stop(Server* server);
+
+// A process with `env` added to ours; stdout and stderr to `logFile`.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& logFile);
+// Waits up to timeoutMs; true with the exit status (or 128 + signal) when it ended.
+bool waitExit(pid_t pid, int timeoutMs, int* status);
+bool running(pid_t pid);
+// Ends it if still there, so a failed test leaves nothing behind.
+void reap(pid_t pid);
+
+// A shell command with DISPLAY set to the server; its exit status.
+int shell(const Server& server, const std::string& command);
+
+// A window whose WM_NAME is `title`, searched below the root (two levels).
+Window findWindow(Display* display, const std::string& title);
+Window waitForWindow(Display* display, const std::string& title, int timeoutMs);
+
+// Root-window pixels of a rectangle as 0x00RRGGBB.
+std::vector<std::uint32_t> grab(Display* display, int x, int y, int width, int height);
+
+struct ColourCount {
+    std::size_t black = 0;
+    std::size_t sideColours = 0;  // the six default sides' colours but black
+    std::size_t other = 0;
+    int distinctSides = 0;
+};
+ColourCount countDefaultSides(const std::vector<std::uint32_t>& pixels);
+
+// A screenshot for people reading a failed run, under the build's out/.
+void screenshot(const Server& server, const std::string& name);
+
+std::string readFile(const std::string& path);
+std::string tempDir();
+
+}  // namespace xsession
