@@ -151,6 +151,32 @@ TEST(RenderTool, PicturesSizeAnglesAndPngOutputFollowTheOptions) {
     EXPECT_TRUE(img.rgb == want.rgb);
 }
 
+TEST(RenderTool, CreditLineChangesOnlyTheBottomRightCorner) {
+    ScratchDir dir;
+    const std::vector<std::string> common = {"--config", dir.file("none.cfg"), "--size", "320x200",
+                                             "--angles", "0.2,0.4,0.6"};
+    std::vector<std::string> plain = common, credit = common;
+    plain.insert(plain.end(), {"--out", dir.file("plain.ppm")});
+    credit.insert(credit.end(), {"--credit", "--out", dir.file("credit.ppm")});
+    ASSERT_EQ(runTool(dir, plain).status, 0);
+    const ToolRun r = runTool(dir, credit);
+    ASSERT_EQ(r.status, 0) << r.err;
+    Image a, b;
+    ASSERT_TRUE(readPpm(dir.file("plain.ppm"), &a));
+    ASSERT_TRUE(readPpm(dir.file("credit.ppm"), &b));
+    int changed = 0, grey = 0;
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 320; ++x) {
+            const std::size_t i = 3 * (static_cast<std::size_t>(y) * 320 + x);
+            if (a.rgb[i] == b.rgb[i] && a.rgb[i + 1] == b.rgb[i + 1] && a.rgb[i + 2] == b.rgb[i + 2]) continue;
+            ++changed;
+            EXPECT_GE(y, 200 - 40) << "changed at " << x << "," << y;
+            grey += b.rgb[i] == 0x3C && b.rgb[i + 1] == 0x3C && b.rgb[i + 2] == 0x3C;
+        }
+    EXPECT_GT(changed, 50);
+    EXPECT_GT(grey, 0);
+}
+
 TEST(RenderTool, FailingSideIsNamedOnStderrAndExitsOne) {
     ScratchDir dir;
     ASSERT_TRUE(writeBytes(dir.file("junk.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'}));

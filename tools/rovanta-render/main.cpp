@@ -17,8 +17,10 @@
 
 #include "loader/side_loader.h"
 #include "platform/pixel_surface.h"
+#include "platform/platform.h"
 #include "render/cube_renderer.h"
 #include "render/depth_buffer.h"
+#include "render/saver_window.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
 
@@ -26,7 +28,6 @@ namespace {
 
 constexpr int kExitSideFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitNoCredit = 3;
 
 // The depth buffer is 16-bit wide; the pixel budget keeps a mistyped size
 // from asking for gigabytes.
@@ -224,6 +225,23 @@ bool writePng(const char* path, const PixelSurface& s, std::uint8_t* rgb) {
     return std::fclose(f) == 0;
 }
 
+// The frame goes into the platform's own frame surface, as in the saver,
+// so the credit line is drawn by the same code and font. That surface
+// belongs to a window; a hidden one of our own class stands in.
+plat::LResult toolWindowProc(plat::Window window, std::uint32_t message, plat::WParam wParam,
+                             plat::LParam lParam) {
+    return plat::DefWindowProcA(window, message, wParam, lParam);
+}
+
+plat::FrameSurface* createSurface(std::int32_t width, std::int32_t height) {
+    const plat::WindowClass windowClass{0, toolWindowProc, 0, 0, "RovantaRenderTool"};
+    plat::RegisterClassA(windowClass);
+    const plat::Window window = plat::CreateWindowExA(0, "RovantaRenderTool", "rovanta-render",
+                                                      plat::WS_POPUP, 0, 0, width, height, 0, 0);
+    if (window == 0) return nullptr;
+    return plat::CreateFrameSurface(window, width, height);
+}
+
 int run(const Options& o) {
     loadSettingsFile(o.config);
     const std::int32_t faceSize = loadSides();
@@ -237,44 +255,46 @@ int run(const Options& o) {
     std::printf("faceSize %d\n", faceSize);
     std::fflush(stdout);
 
-    if (o.credit) {
-        std::fprintf(stderr, "rovanta-render: --credit is not available in this build yet\n");
-        freeSidePixels();
-        return kExitNoCredit;
-    }
-
-    const std::size_t pixelCount = static_cast<std::size_t>(o.width) * o.height;
-    auto* pixels = static_cast<std::uint32_t*>(std::calloc(pixelCount, sizeof(std::uint32_t)));
+    plat::FrameSurface* frame = createSurface(o.width, o.height);
     auto* rgb = static_cast<std::uint8_t*>(std::malloc(3 * static_cast<std::size_t>(o.width)));
-    if (pixels == nullptr || rgb == nullptr) {
-        std::fprintf(stderr, "rovanta-render: not enough memory for a %dx%d frame\n", o.width,
+    if (frame == nullptr || rgb == nullptr) {
+        std::fprintf(stderr, "rovanta-render: no %dx%d frame surface to be had\n", o.width,
                      o.height);
-        std::free(pixels);
+        if (frame != nullptr) plat::DestroyFrameSurface(frame);
         std::free(rgb);
         freeSidePixels();
         return 1;
     }
-    PixelSurface surface{pixels, o.width, o.height, o.width};
+    saverDrawing.width = o.width;
+    saverDrawing.height = o.height;
+    saverDrawing.surface = frame;
     createDepthBuffer(o.width, o.height);
 
+    // As a tick: black surface, cube, credit line.
+    auto drawFrame = [&] {
+        plat::BlackenFrameSurface(frame);
+        renderCube(*plat::FrameSurfacePixels(frame), o.angles[0], o.angles[1], o.angles[2]);
+        if (o.credit) drawCredit(frame);
+    };
     if (o.repeat > 0) {
         double totalMs = 0;
         for (long i = 0; i < o.repeat; ++i) {
             const auto t0 = std::chrono::steady_clock::now();
-            std::memset(pixels, 0, pixelCount * sizeof(std::uint32_t));
-            renderCube(surface, o.angles[0], o.angles[1], o.angles[2]);
+            drawFrame();
             const auto t1 = std::chrono::steady_clock::now();
             totalMs += std::chrono::duration<double, std::milli>(t1 - t0).count();
         }
         std::fprintf(stderr, "ms/frame %.3f\n", totalMs / static_cast<double>(o.repeat));
     } else {
-        renderCube(surface, o.angles[0], o.angles[1], o.angles[2]);
+        drawFrame();
     }
 
+    const PixelSurface& surface = *plat::FrameSurfacePixels(frame);
     const bool written = o.format == Format::Png ? writePng(o.out, surface, rgb)
                                                  : writePpm(o.out, surface, rgb);
     destroyDepthBuffer();
-    std::free(pixels);
+    saverDrawing.surface = nullptr;
+    plat::DestroyFrameSurface(frame);
     std::free(rgb);
     freeSidePixels();
     if (!written) {
