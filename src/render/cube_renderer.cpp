@@ -132,8 +132,11 @@ void plotGeneric(const Frame& fr, const SidePaint& paint, std::int64_t texX, std
     const std::int32_t Z = rawZ / fr.depthDivisor;
     const std::int64_t f = fr.reduce;
     const std::int64_t k = fr.step;
-    const std::int64_t col = fr.centerX + X / f;
-    const std::int64_t row = fr.centerY + Y / f;
+    // Samples beside the screen come here by the thousand; a division by one
+    // is not worth a hardware divide.
+    auto reduce = [f](std::int64_t v) { return f == 1 ? v : v / f; };
+    const std::int64_t col = fr.centerX + reduce(X);
+    const std::int64_t row = fr.centerY + reduce(Y);
     std::int16_t* cells = depthBuffer.cells;
     const std::int64_t w = depthBuffer.width;
     const std::int64_t count = depthBuffer.cellCount;
@@ -150,9 +153,9 @@ void plotGeneric(const Frame& fr, const SidePaint& paint, std::int64_t texX, std
     PixelSurface& s = *fr.target;
     if (k == 1) {
         for (std::int64_t i = -1; i <= 1; ++i) {
-            const std::int64_t c2 = fr.centerX + (X + i) / f;
+            const std::int64_t c2 = fr.centerX + reduce(X + i);
             for (std::int64_t j = -1; j <= 1; ++j) {
-                const std::int64_t r2 = fr.centerY + (Y + j) / f;
+                const std::int64_t r2 = fr.centerY + reduce(Y + j);
                 if (cells != nullptr) {
                     const std::int64_t index = w * r2 + c2;
                     if (index >= 0 && index < count && cells[index] <= Z)
