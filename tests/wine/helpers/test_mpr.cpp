@@ -26,7 +26,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR provider
     while (n > 0 && path[n - 1] != '\\' && path[n - 1] != '/') --n;
     path[n] = '\0';
     std::strncat(path, "mprlog.txt", MAX_PATH - n - 1);
-    if (std::FILE* log = std::fopen(path, "w")) {
+    if (std::FILE* log = std::fopen(path, "wb")) {
         std::fprintf(log, "%s %llu %lu %llu\n", provider != nullptr ? provider : "(null)",
                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(owner)),
                      static_cast<unsigned long>(reserved1),

@@ -36,7 +36,7 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND window) {
         std::fclose(in);
     }
     besideMe("pwlog.txt", path, MAX_PATH);
-    if (std::FILE* log = std::fopen(path, "a")) {
+    if (std::FILE* log = std::fopen(path, "ab")) {
         std::fprintf(log, "verify %lu window %d answer %d\n", GetTickCount(),
                      IsWindow(window) ? 1 : 0, answer);
         std::fclose(log);

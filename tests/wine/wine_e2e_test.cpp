@@ -1,0 +1,792 @@
+// rovanta.scr end to end under Wine on a virtual X display.
+//
+// One Xvfb and one fresh Wine prefix serve the whole run (making a prefix
+// takes longer than all cases together). The program is installed as
+// C:\saver\rovanta.scr, so its settings file is C:\saver\rovanta.cfg. The
+// 32-bit build runs when this machine can run a 32-bit Wine natively,
+// otherwise the 64-bit build of the same sources; the run says which.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kScreenWidth = 1920;
+constexpr int kScreenHeight = 1080;
+constexpr const char* kSaver = "C:\\saver\\rovanta.scr";
+
+// ---- processes ----------------------------------------------------------------
+struct Process {
+    pid_t pid = -1;
+};
+
+std::vector<std::string> extraEnvironment;  // set once by the environment below
+
+Process spawn(const std::vector<std::string>& args,
+              const std::vector<std::string>& moreEnvironment = {}) {
+    // Later entries replace earlier ones of the same name.
+    std::vector<std::string> envStrings;
+    auto put = [&envStrings](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (auto& e : envStrings)
+            if (e.compare(0, name.size(), name) == 0) {
+                e = entry;
+                return;
+            }
+        envStrings.push_back(entry);
+    };
+    for (char** e = environ; *e != nullptr; ++e) put(*e);
+    for (const auto& e : extraEnvironment) put(e);
+    for (const auto& e : moreEnvironment) put(e);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    Process p;
+    if (posix_spawnp(&p.pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        p.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return p;
+}
+
+// The exit status, or nothing when the process is still running after `wait`.
+std::optional<int> waitFor(Process& p, std::chrono::milliseconds wait) {
+    const auto end = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(p.pid, &status, WNOHANG);
+        if (r == p.pid) {
+            p.pid = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        if (r < 0) return -1;
+        if (std::chrono::steady_clock::now() >= end) return std::nullopt;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+bool running(Process& p) { return p.pid > 0 && !waitFor(p, 0ms).has_value(); }
+
+void killProcess(Process& p) {
+    if (p.pid <= 0) return;
+    kill(p.pid, SIGKILL);
+    int status = 0;
+    waitpid(p.pid, &status, 0);
+    p.pid = -1;
+}
+
+// Runs to the end (at most `limit`) and gives the exit status, -1 on timeout.
+int runToEnd(const std::vector<std::string>& args, std::chrono::milliseconds limit = 60s,
+             const std::vector<std::string>& moreEnvironment = {}) {
+    Process p = spawn(args, moreEnvironment);
+    if (p.pid < 0) return -1;
+    const auto code = waitFor(p, limit);
+    if (!code) {
+        killProcess(p);
+        return -1;
+    }
+    return *code;
+}
+
+std::string capture(const std::string& command) {
+    std::string out;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+// ---- the environment: display, prefix, programs --------------------------------------
+struct Wine {
+    std::string loader;       // wine or wine64
+    std::string server;       // its wineserver
+    std::string programs;     // the build's bin folder of the chosen architecture
+    std::string arch;         // "32-bit" or "64-bit"
+    fs::path prefix;
+    fs::path saverDir;        // drive_c/saver
+    std::string display;
+    pid_t xvfb = -1;
+};
+Wine wine;
+
+bool i386RunsNatively() {
+    // An emulator registered for i386 programs runs Wine some hundred times
+    // slower than a test can wait for.
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/sys/fs/binfmt_misc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "register" || name == "status") continue;
+        const std::string text = capture("cat '" + entry.path().string() + "' 2>/dev/null");
+        if (text.rfind("enabled", 0) == 0 && text.find("qemu-i386") != std::string::npos)
+            return false;
+    }
+    return runToEnd({"/usr/lib/wine/wine", "--version"}, 20s) == 0;
+}
+
+class WineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* forced = std::getenv("ROVANTA_WINE_ARCH");
+        bool use32 = false;
+        if (forced != nullptr && std::string(forced) == "32")
+            use32 = true;
+        else if (forced == nullptr || std::string(forced) != "64")
+            use32 = fs::exists(ROVANTA_WINDOWS_BIN_32 "/rovanta.scr") && i386RunsNatively();
+        wine.arch = use32 ? "32-bit" : "64-bit";
+        wine.loader = use32 ? "/usr/lib/wine/wine" : "/usr/lib/wine/wine64";
+        wine.server = use32 ? "/usr/lib/wine/wineserver32" : "/usr/lib/wine/wineserver64";
+        if (!fs::exists(wine.server)) wine.server = "/usr/lib/wine/wineserver";
+        wine.programs = use32 ? ROVANTA_WINDOWS_BIN_32 : ROVANTA_WINDOWS_BIN_64;
+        std::printf("[ wine     ] running the %s build from %s under %s\n", wine.arch.c_str(),
+                    wine.programs.c_str(), wine.loader.c_str());
+
+        startDisplay();
+        ASSERT_GT(wine.xvfb, 0) << "Xvfb did not start";
+
+        char dir[] = "/tmp/rovanta-wine-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        wine.prefix = dir;
+        extraEnvironment = {"WINEPREFIX=" + wine.prefix.string(), "WINEDEBUG=-all",
+                            "WINEARCH=" + std::string(use32 ? "win32" : "win64"),
+                            "WINELOADER=" + wine.loader, "DISPLAY=" + wine.display,
+                            // No downloads of Mono or Gecko while the prefix is made.
+                            "WINEDLLOVERRIDES=mscoree,mshtml="};
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(runToEnd({wine.loader, "wineboot", "-i"}, 300s), 0) << "wineboot failed";
+        runToEnd({wine.server, "-w"}, 120s);
+        // A server that stays up saves every later start from booting Wine again.
+        runToEnd({wine.server, "-p"}, 30s);
+        // Wine starts its debugger on an unhandled fault even when the program
+        // asked for no fault box, and that debugger hangs without a terminal.
+        ASSERT_EQ(runToEnd({wine.loader, "reg", "add",
+                            "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug",
+                            "/v", "Debugger", "/d", "", "/f"},
+                           60s),
+                  0);
+        std::printf("[ wine     ] prefix %s ready in %.1f s\n", wine.prefix.c_str(),
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                        .count());
+
+        wine.saverDir = wine.prefix / "drive_c" / "saver";
+        fs::create_directories(wine.saverDir);
+        for (const char* name : {"rovanta.scr", "preview_parent.exe", "fault_guard.exe"})
+            fs::copy_file(fs::path(wine.programs) / name, wine.saverDir / name,
+                          fs::copy_options::overwrite_existing);
+    }
+
+    void TearDown() override {
+        if (!wine.prefix.empty()) {
+            runToEnd({wine.server, "-k"}, 30s);
+            std::error_code ec;
+            if (std::getenv("ROVANTA_KEEP_PREFIX") == nullptr) fs::remove_all(wine.prefix, ec);
+        }
+        if (wine.xvfb > 0) {
+            kill(wine.xvfb, SIGTERM);
+            int status = 0;
+            waitpid(wine.xvfb, &status, 0);
+        }
+    }
+
+private:
+    static void startDisplay() {
+        for (int n = 70 + getpid() % 100; n < 400; ++n) {
+            if (fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+            wine.display = ":" + std::to_string(n);
+            Process x = spawn({"Xvfb", wine.display, "-screen", "0",
+                               std::to_string(kScreenWidth) + "x" +
+                                   std::to_string(kScreenHeight) + "x24",
+                               "-nolisten", "tcp"});
+            if (x.pid < 0) return;
+            for (int i = 0; i < 100; ++i) {
+                if (!running(x)) break;
+                if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n))) {
+                    wine.xvfb = x.pid;
+                    return;
+                }
+                std::this_thread::sleep_for(50ms);
+            }
+            killProcess(x);
+        }
+    }
+};
+
+// ---- things the cases share ----------------------------------------------------------
+std::string x11(const std::string& args) {
+    return capture("DISPLAY=" + wine.display + " xdotool " + args + " 2>/dev/null");
+}
+
+bool windowShown(const std::string& title) {
+    return !x11("search --onlyvisible --name '^" + title + "$'").empty();
+}
+
+bool waitForWindow(const std::string& title, std::chrono::milliseconds limit = 20s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (windowShown(title)) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
+void pressKey(const std::string& key) { x11("key " + key); }
+
+// Without a window manager the keyboard goes to the window under the pointer
+// and nobody moves the focus to a new message box; a user would click it, the
+// test puts the pointer on it and focuses it.
+void pressKeyIn(const std::string& title, const std::string& key) {
+    const std::string id = x11("search --onlyvisible --name '^" + title + "$'");
+    const std::string first = id.substr(0, id.find('\n'));
+    if (!first.empty()) {
+        x11("mousemove --window " + first + " 30 30");
+        x11("windowfocus --sync " + first);
+    }
+    pressKey(key);
+}
+
+// Wine takes a moment to take a closed window off the display.
+bool waitForWindowGone(const std::string& title, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (!windowShown(title)) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+void moveMouseTo(int x, int y) { x11("mousemove " + std::to_string(x) + " " + std::to_string(y)); }
+void moveMouseBy(int dx, int dy) {
+    x11("mousemove_relative -- " + std::to_string(dx) + " " + std::to_string(dy));
+}
+
+Process startSaver(const std::vector<std::string>& args,
+                   const std::vector<std::string>& moreEnvironment = {}) {
+    std::vector<std::string> all{wine.loader, kSaver};
+    all.insert(all.end(), args.begin(), args.end());
+    return spawn(all, moreEnvironment);
+}
+
+int runSaver(const std::vector<std::string>& args, std::chrono::milliseconds limit = 30s,
+             const std::vector<std::string>& moreEnvironment = {}) {
+    std::vector<std::string> all{wine.loader, kSaver};
+    all.insert(all.end(), args.begin(), args.end());
+    return runToEnd(all, limit, moreEnvironment);
+}
+
+void reg(const std::vector<std::string>& args) {
+    std::vector<std::string> all{wine.loader, "reg"};
+    all.insert(all.end(), args.begin(), args.end());
+    ASSERT_EQ(runToEnd(all, 60s), 0) << "reg " << args[0] << " " << args[1] << " failed";
+}
+
+// Wine answers GetVersionExA for our program as Windows 98 while this lives.
+struct Windows98 {
+    Windows98() {
+        reg({"add", "HKCU\\Software\\Wine\\AppDefaults\\rovanta.scr", "/v", "Version", "/d",
+             "win98", "/f"});
+    }
+    ~Windows98() {
+        runToEnd({wine.loader, "reg", "delete", "HKCU\\Software\\Wine\\AppDefaults\\rovanta.scr",
+                  "/f"},
+                 60s);
+    }
+};
+
+fs::path cfgPath() { return wine.saverDir / "rovanta.cfg"; }
+
+std::vector<std::uint8_t> readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::int32_t fieldOf(const std::vector<std::uint8_t>& file, int index) {
+    const std::size_t at = static_cast<std::size_t>(index) * 4;
+    return static_cast<std::int32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                                     static_cast<std::uint32_t>(file[at + 3]) << 24);
+}
+
+// A settings file: faceSize, pointStep, reduceFactor, centerX, centerY,
+// maxRotationDegrees, then six side texts of 260 bytes.
+void writeSettings(const std::array<const char*, 6>& sides, std::int32_t pointStep = 2,
+                   std::int32_t reduceFactor = 1, std::int32_t maxRotation = 5) {
+    std::vector<std::uint8_t> file(1584, 0);
+    const std::array<std::int32_t, 6> numbers{0, pointStep, reduceFactor, 0, 0, maxRotation};
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        for (int b = 0; b < 4; ++b)
+            file[i * 4 + static_cast<std::size_t>(b)] =
+                static_cast<std::uint8_t>(static_cast<std::uint32_t>(numbers[i]) >> (8 * b));
+    for (std::size_t s = 0; s < 6; ++s)
+        std::memcpy(file.data() + 24 + s * 260, sides[s], std::strlen(sides[s]));
+    std::ofstream(cfgPath(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+}
+
+struct Screenshot {
+    int width = 0;
+    int height = 0;
+    std::string rgb;
+    std::uint32_t at(int x, int y) const {
+        const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                               static_cast<std::size_t>(x)) * 3;
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(rgb[i])) << 16 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(rgb[i + 1])) << 8 |
+               static_cast<unsigned char>(rgb[i + 2]);
+    }
+};
+
+Screenshot screenshot() {
+    Screenshot s;
+    s.rgb = capture("import -display " + wine.display + " -window root -depth 8 rgb:- 2>/dev/null");
+    if (s.rgb.size() == static_cast<std::size_t>(kScreenWidth) * kScreenHeight * 3) {
+        s.width = kScreenWidth;
+        s.height = kScreenHeight;
+    }
+    return s;
+}
+
+struct ColourCount {
+    int sidePixels = 0;     // pixels of the default side colours
+    int otherPixels = 0;    // neither black nor a side colour
+    int coloursSeen = 0;    // how many of the five visible default colours
+};
+
+// The default sides: red, green, blue, white, black (invisible) and #f0f0ff.
+ColourCount countDefaultColours(const Screenshot& s, int left, int top, int right, int bottom) {
+    constexpr std::array<std::uint32_t, 5> colours{0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF,
+                                                   0xF0F0FF};
+    std::array<int, 5> seen{};
+    ColourCount c;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) {
+            const std::uint32_t p = s.at(x, y);
+            if (p == 0) continue;
+            bool side = false;
+            for (std::size_t i = 0; i < colours.size(); ++i)
+                if (p == colours[i]) {
+                    ++seen[i];
+                    side = true;
+                }
+            side ? ++c.sidePixels : ++c.otherPixels;
+        }
+    for (int n : seen) c.coloursSeen += n > 0 ? 1 : 0;
+    return c;
+}
+
+// Ends a still running saver so that the next case starts clean.
+struct SaverGuard {
+    Process& p;
+    ~SaverGuard() {
+        if (running(p)) {
+            pressKey("Escape");
+            if (!waitFor(p, 5s)) killProcess(p);
+        }
+    }
+};
+
+class WineSaver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(wine.prefix.empty()) << "no Wine prefix";
+        std::error_code ec;
+        fs::remove(cfgPath(), ec);
+        moveMouseTo(700, 300);
+    }
+};
+
+// ---- full screen --------------------------------------------------------------------
+TEST_F(WineSaver, FullScreenDrawsTheDefaultCubeSavesTheSettingsAndAKeyEndsIt) {
+    Process saver = startSaver({"/s"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(waitForWindow("Screen Saver")) << "no full-screen window";
+    std::this_thread::sleep_for(1500ms);
+
+    const Screenshot shot = screenshot();
+    ASSERT_EQ(shot.width, kScreenWidth);
+    const ColourCount centre = countDefaultColours(shot, kScreenWidth / 2 - 250,
+                                                   kScreenHeight / 2 - 250, kScreenWidth / 2 + 250,
+                                                   kScreenHeight / 2 + 250);
+    EXPECT_GT(centre.sidePixels, 5000) << "the cube is not near the centre";
+    EXPECT_GE(centre.coloursSeen, 2) << "a cube shows at least two sides at these angles";
+    EXPECT_EQ(centre.otherPixels, 0) << "colours that no default side has";
+    // Far from the cube the screen is black.
+    EXPECT_EQ(shot.at(20, 20), 0u);
+    EXPECT_EQ(shot.at(kScreenWidth - 20, 20), 0u);
+
+    const auto file = readBytes(cfgPath());
+    ASSERT_EQ(file.size(), 1584u);
+    EXPECT_EQ(fieldOf(file, 0), 200) << "faceSize";
+    EXPECT_EQ(fieldOf(file, 3), kScreenWidth / 2) << "centerX";
+    EXPECT_EQ(fieldOf(file, 4), kScreenHeight / 2) << "centerY";
+
+    EXPECT_TRUE(running(saver));
+    pressKey("space");
+    const auto code = waitFor(saver, 15s);
+    ASSERT_TRUE(code.has_value()) << "a key press did not end the saver";
+    EXPECT_EQ(*code, 0);
+}
+
+TEST_F(WineSaver, SmallMouseMovementsAddUpUntilTheyEndTheSaver) {
+    Process saver = startSaver({"/s"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(waitForWindow("Screen Saver"));
+    std::this_thread::sleep_for(1500ms);
+
+    moveMouseBy(2, 1);  // 3 pixels from where it started
+    EXPECT_FALSE(waitFor(saver, 2s).has_value()) << "a movement of 3 pixels ended the saver";
+    moveMouseBy(3, 3);  // now 5 + 4 from the start
+    const auto code = waitFor(saver, 15s);
+    ASSERT_TRUE(code.has_value()) << "a movement of 9 pixels did not end the saver";
+    EXPECT_EQ(*code, 0);
+}
+
+TEST_F(WineSaver, ASecondFullScreenStartEndsAtOnceAndTheFirstKeepsRunning) {
+    Process first = startSaver({"/s"});
+    SaverGuard guard{first};
+    ASSERT_TRUE(waitForWindow("Screen Saver"));
+    std::this_thread::sleep_for(500ms);
+
+    EXPECT_EQ(runSaver({"/s"}, 20s), 0);
+    EXPECT_TRUE(running(first));
+    EXPECT_TRUE(windowShown("Screen Saver"));
+
+    pressKey("space");
+    const auto code = waitFor(first, 15s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+}
+
+TEST_F(WineSaver, CommandLinesThatSelectNoModeExitWithMinusOne) {
+    EXPECT_EQ(runSaver({"/x"}), 255);
+    EXPECT_EQ(runSaver({"/p:1234"}), 255);
+    EXPECT_EQ(runSaver({"/p", "0"}), 255);
+    EXPECT_FALSE(fs::exists(cfgPath())) << "a refused command line touched the settings";
+}
+
+TEST_F(WineSaver, AMissingPictureShowsTheErrorBoxAndTheSaverQuitsAfterIt) {
+    writeSettings({"C:\\saver\\missing.jpg", "#00ff00", "#0000ff", "#ffffff", "#000000",
+                   "#f0f0ff"});
+    Process saver = startSaver({"/s"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(waitForWindow("Error")) << "no \"Error\" box for the missing picture";
+    EXPECT_TRUE(running(saver));
+    pressKeyIn("Error", "Return");
+    const auto code = waitFor(saver, 15s);
+    ASSERT_TRUE(code.has_value()) << "the saver did not quit after the box";
+    EXPECT_EQ(*code, 0);
+
+    const auto file = readBytes(cfgPath());
+    ASSERT_EQ(file.size(), 1584u);
+    EXPECT_EQ(fieldOf(file, 3), kScreenWidth / 2) << "the settings were not written back";
+    EXPECT_EQ(fieldOf(file, 0), 0) << "faceSize of a failed load";
+}
+
+// ---- preview ----------------------------------------------------------------------------
+struct PreviewParent {
+    Process process;
+    std::string handle;
+    fs::path closeFile = wine.saverDir / "close-parent";
+    fs::path childrenFile = wine.saverDir / "children.txt";
+
+    bool start() {
+        std::error_code ec;
+        fs::remove(closeFile, ec);
+        fs::remove(wine.saverDir / "parent.txt", ec);
+        fs::remove(childrenFile, ec);
+        process = spawn({wine.loader, "C:\\saver\\preview_parent.exe", "C:\\saver\\parent.txt",
+                         "C:\\saver\\close-parent", "C:\\saver\\children.txt"});
+        for (int i = 0; i < 200 && handle.empty(); ++i) {
+            std::ifstream in(wine.saverDir / "parent.txt");
+            std::getline(in, handle);
+            while (!handle.empty() && (handle.back() == '\r' || handle.back() == ' '))
+                handle.pop_back();
+            if (handle.empty()) std::this_thread::sleep_for(100ms);
+        }
+        return !handle.empty();
+    }
+    void close() { std::ofstream(closeFile) << "close\n"; }
+    std::string children() const {
+        std::ifstream in(childrenFile);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    ~PreviewParent() {
+        if (running(process)) {
+            close();
+            if (!waitFor(process, 5s)) killProcess(process);
+        }
+    }
+};
+
+TEST_F(WineSaver, PreviewDrawsInsideTheParentIgnoresInputAndEndsWithIt) {
+    PreviewParent parent;
+    ASSERT_TRUE(parent.start()) << "the parent window helper did not start";
+    ASSERT_TRUE(waitForWindow("Rovanta Preview Parent"));
+
+    const fs::path frames = wine.saverDir / "preview-frames.txt";
+    std::error_code ec;
+    fs::remove(frames, ec);
+    Process saver = startSaver({"/p", parent.handle},
+                               {"ROVANTA_FRAME_LOG=C:\\saver\\preview-frames.txt"});
+    SaverGuard guard{saver};
+    std::this_thread::sleep_for(3s);
+    ASSERT_TRUE(running(saver)) << "the preview ended by itself";
+
+    // The preview is a child of the parent that fills its client area.
+    EXPECT_EQ(parent.children(), "WindowsScreenSaverClass|Preview|400|300\n");
+    // Wine shows no child window that another process owns, so its pixels
+    // cannot be looked at here; the frame counter shows the frames drawn.
+    std::ifstream counted(frames);
+    std::string word;
+    long count = 0;
+    EXPECT_TRUE(counted >> word >> count) << "no frames drawn into the preview";
+    EXPECT_GT(count, 20);
+    const Screenshot shot = screenshot();
+    ASSERT_EQ(shot.width, kScreenWidth);
+    const ColourCount outside = countDefaultColours(shot, 600, 100, 1900, 1000);
+    EXPECT_EQ(outside.sidePixels, 0) << "the preview drew outside its parent";
+
+    moveMouseTo(300, 250);
+    moveMouseBy(40, 40);
+    pressKey("space");
+    x11("click 1");
+    EXPECT_FALSE(waitFor(saver, 2s).has_value()) << "input ended the preview";
+
+    parent.close();
+    const auto code = waitFor(saver, 15s);
+    ASSERT_TRUE(code.has_value()) << "the preview outlived its parent";
+    EXPECT_EQ(*code, 0);
+}
+
+// ---- configuration dialog ------------------------------------------------------------
+TEST_F(WineSaver, ConfigureOkWritesTheFileAndExitsWith200CancelExitsWith0) {
+    {
+        Process dialog = startSaver({"/c"});
+        SaverGuard guard{dialog};
+        ASSERT_TRUE(waitForWindow("Rovanta Configuration"));
+        std::this_thread::sleep_for(500ms);
+        pressKey("Return");  // the focus starts on OK
+        const auto code = waitFor(dialog, 20s);
+        ASSERT_TRUE(code.has_value()) << "OK did not close the dialog";
+        EXPECT_EQ(*code, 200);
+    }
+    const auto written = readBytes(cfgPath());
+    ASSERT_EQ(written.size(), 1584u);
+    EXPECT_EQ(fieldOf(written, 1), 2) << "pointStep";
+    EXPECT_EQ(fieldOf(written, 2), 1) << "reduceFactor";
+    EXPECT_EQ(fieldOf(written, 5), 5) << "maxRotationDegrees";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data()) + 24), "#ff0000");
+
+    writeSettings({"#123456", "$none", "#0000ff", "#ffffff", "#000000", "#f0f0ff"}, 3, 2, 7);
+    const auto before = readBytes(cfgPath());
+    {
+        Process dialog = startSaver({"/c"});
+        SaverGuard guard{dialog};
+        ASSERT_TRUE(waitForWindow("Rovanta Configuration"));
+        std::this_thread::sleep_for(500ms);
+        pressKey("Escape");
+        const auto code = waitFor(dialog, 20s);
+        ASSERT_TRUE(code.has_value()) << "Cancel did not close the dialog";
+        EXPECT_EQ(*code, 0);
+    }
+    EXPECT_EQ(readBytes(cfgPath()), before) << "Cancel changed the file";
+}
+
+TEST_F(WineSaver, ConfigureRefusesScale11WithTheMessageAndLeavesTheFile) {
+    writeSettings({"#ff0000", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"});
+    const auto before = readBytes(cfgPath());
+    Process dialog = startSaver({"/c"});
+    SaverGuard guard{dialog};
+    ASSERT_TRUE(waitForWindow("Rovanta Configuration"));
+    std::this_thread::sleep_for(500ms);
+    // From OK the tab order runs Cancel, six side boxes, six Browse buttons,
+    // then the scale box, whose text is selected when the focus arrives.
+    x11("key --delay 30 " + [] {
+        std::string tabs;
+        for (int i = 0; i < 14; ++i) tabs += "Tab ";
+        return tabs;
+    }());
+    x11("type --delay 50 11");
+    pressKey("Return");
+    ASSERT_TRUE(waitForWindow("Error", 10s)) << "no message box for scale 11";
+    EXPECT_TRUE(windowShown("Rovanta Configuration"));
+    EXPECT_EQ(readBytes(cfgPath()), before) << "a refused OK wrote the file";
+
+    pressKeyIn("Error", "Return");  // dismiss the message; the dialog stays
+    EXPECT_TRUE(waitForWindowGone("Error")) << "the message box did not go";
+    EXPECT_TRUE(running(dialog));
+    EXPECT_TRUE(windowShown("Rovanta Configuration"));
+    pressKeyIn("Rovanta Configuration", "Escape");
+    const auto code = waitFor(dialog, 15s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(readBytes(cfgPath()), before);
+}
+
+// ---- Windows 98: password and change-password -----------------------------------------
+TEST_F(WineSaver, PasswordOnWindows98AsksOnEveryKeyUntilTheVerifierSaysYes) {
+    Windows98 win98;
+    reg({"add", "HKCU\\Control Panel\\Desktop", "/v", "ScreenSaveUsePassword", "/t", "REG_DWORD",
+         "/d", "1", "/f"});
+    fs::copy_file(fs::path(wine.programs) / "PASSWORD.CPL", wine.saverDir / "PASSWORD.CPL",
+                  fs::copy_options::overwrite_existing);
+    const fs::path answer = wine.saverDir / "pwanswer.txt";
+    const fs::path log = wine.saverDir / "pwlog.txt";
+    std::error_code ec;
+    fs::remove(log, ec);
+    std::ofstream(answer) << "0\n";
+    auto calls = [&] {
+        std::ifstream in(log);
+        int n = 0;
+        for (std::string line; std::getline(in, line);) ++n;
+        return n;
+    };
+
+    Process saver = startSaver({"/s"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(waitForWindow("Screen Saver"));
+    std::this_thread::sleep_for(1s);
+
+    pressKey("space");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(calls(), 1) << "the first key press did not run the verifier";
+    EXPECT_TRUE(running(saver)) << "an answer of 0 ended the saver";
+
+    pressKey("space");  // well over 200 ms later: asks again
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(calls(), 2);
+    EXPECT_TRUE(running(saver));
+
+    std::ofstream(answer) << "1\n";
+    pressKey("space");
+    const auto code = waitFor(saver, 15s);
+    ASSERT_TRUE(code.has_value()) << "an answer of 1 did not end the saver";
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(calls(), 3);
+
+    runToEnd({wine.loader, "reg", "delete", "HKCU\\Control Panel\\Desktop", "/v",
+              "ScreenSaveUsePassword", "/f"},
+             60s);
+    fs::remove(wine.saverDir / "PASSWORD.CPL", ec);
+}
+
+TEST_F(WineSaver, ChangePasswordCallsTheProviderOnWindows98AndIsRefusedElsewhere) {
+    PreviewParent owner;
+    ASSERT_TRUE(owner.start());
+    fs::copy_file(fs::path(wine.programs) / "MPR.DLL", wine.saverDir / "MPR.DLL",
+                  fs::copy_options::overwrite_existing);
+    const fs::path log = wine.saverDir / "mprlog.txt";
+    std::error_code ec;
+    fs::remove(log, ec);
+    const std::vector<std::string> ourMpr{"WINEDLLOVERRIDES=mscoree,mshtml=;mpr=n"};
+
+    EXPECT_EQ(runSaver({"/a", owner.handle}, 30s, ourMpr), 255) << "/a off the Windows 95 family";
+    EXPECT_FALSE(fs::exists(log));
+    {
+        Windows98 win98;
+        EXPECT_EQ(runSaver({"/a", owner.handle}, 30s, ourMpr), 0);
+    }
+    std::ifstream in(log);
+    std::string provider, handle, reserved1, reserved2;
+    ASSERT_TRUE(in >> provider >> handle >> reserved1 >> reserved2) << "MPR.DLL was not called";
+    EXPECT_EQ(provider, "SCRSAVE");
+    EXPECT_EQ(handle, owner.handle);
+    EXPECT_EQ(reserved1, "0");
+    EXPECT_EQ(reserved2, "0");
+    fs::remove(wine.saverDir / "MPR.DLL", ec);
+}
+
+// ---- the fault guard of the real platform --------------------------------------------------
+TEST_F(WineSaver, TheFaultGuardRunsItsHandlerOnAFaultAndPassesResultsThrough) {
+    EXPECT_EQ(runToEnd({wine.loader, "C:\\saver\\fault_guard.exe", "clean"}), 42);
+    const fs::path marker = wine.saverDir / "fault.txt";
+    std::error_code ec;
+    fs::remove(marker, ec);
+    const int code =
+        runToEnd({wine.loader, "C:\\saver\\fault_guard.exe", "fault", "C:\\saver\\fault.txt"});
+    EXPECT_NE(code, 0);
+    EXPECT_NE(code, -1) << "the faulting program hung";
+    EXPECT_TRUE(fs::exists(marker)) << "the guard's handler did not run";
+}
+
+// ---- speed ------------------------------------------------------------------------------------
+TEST_F(WineSaver, FrameRateWithSixLargePicturesAtPointStep1) {
+    std::array<std::string, 6> names;
+    for (int i = 0; i < 6; ++i) {
+        names[static_cast<std::size_t>(i)] = "big" + std::to_string(i) + ".jpg";
+        const fs::path out = wine.saverDir / names[static_cast<std::size_t>(i)];
+        if (fs::exists(out)) continue;
+        ASSERT_EQ(std::system(("convert -size 1000x1000 -seed " + std::to_string(i) +
+                               " plasma: -quality 85 '" + out.string() + "' 2>/dev/null")
+                                  .c_str()),
+                  0);
+    }
+    std::array<std::string, 6> paths;
+    for (std::size_t i = 0; i < 6; ++i) paths[i] = "C:\\saver\\" + names[i];
+    writeSettings({paths[0].c_str(), paths[1].c_str(), paths[2].c_str(), paths[3].c_str(),
+                   paths[4].c_str(), paths[5].c_str()},
+                  1, 1, 5);
+    const fs::path frames = wine.saverDir / "frames.txt";
+    std::error_code ec;
+    fs::remove(frames, ec);
+
+    Process saver = startSaver({"/s"}, {"ROVANTA_FRAME_LOG=C:\\saver\\frames.txt"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(waitForWindow("Screen Saver", 60s));
+    std::this_thread::sleep_for(10s);
+    pressKey("space");
+    const auto code = waitFor(saver, 20s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+
+    std::ifstream in(frames);
+    std::string word1, word2;
+    long count = 0, ms = 0;
+    ASSERT_TRUE(in >> word1 >> count >> word2 >> ms) << "no frame count was written";
+    ASSERT_GT(count, 0);
+    ASSERT_GT(ms, 0);
+    const double perSecond = static_cast<double>(count) * 1000.0 / static_cast<double>(ms);
+    std::printf("[ speed    ] %ld frames in %ld ms: %.1f frames a second of 20 (%s build)\n",
+                count, ms, perSecond, wine.arch.c_str());
+    RecordProperty("frames_per_second", std::to_string(perSecond));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new WineEnvironment);
+    return RUN_ALL_TESTS();
+}
