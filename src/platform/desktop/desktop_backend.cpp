@@ -150,6 +150,8 @@ const linuxplat::Backend backendTable = {
     .screenSize = x11::screenSize,
     .systemParameter = nullptr,
     .messagePosted = nullptr,
+    .allocateFrameMemory = x11::allocateFrameMemory,
+    .releaseFrameMemory = x11::releaseFrameMemory,
 };
 
 }  // namespace

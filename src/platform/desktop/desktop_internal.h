@@ -35,6 +35,9 @@ void destroyWindow(plat::Window window);
 void fillClientBlack(plat::Window window);
 void present(plat::Window window, const PixelSurface& pixels, std::int32_t width,
              std::int32_t height);
+// Frame memory shared with the server (null when it cannot share).
+void* allocateFrameMemory(plat::Window window, std::size_t bytes);
+void releaseFrameMemory(void* memory);
 bool foreignWindow(plat::Window window, plat::Rect* client);
 plat::Window findForeignWindow(const char* className, const char* title);
 bool setForeground(plat::Window window);

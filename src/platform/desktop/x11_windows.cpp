@@ -52,8 +52,17 @@ struct SaverX {
     Frame frame;
 };
 
+// Frame surfaces the core placed in memory we share with the server: shown
+// straight from where the renderer drew them.
+struct SharedFrameMemory {
+    XShmSegmentInfo shm{};
+    std::size_t bytes = 0;
+    XImage* image = nullptr;  // made on first show, for that frame size
+};
+
 Display* display = nullptr;
 bool triedToConnect = false;
+std::vector<SharedFrameMemory> sharedMemory;
 bool shmUsable = false;
 Cursor blankCursor = 0;
 std::map<plat::Window, SaverX> windows;
@@ -416,6 +425,34 @@ void present(plat::Window window, const PixelSurface& pixels, std::int32_t width
     height = std::min({height, pixels.height, w->height});
     if (width <= 0 || height <= 0) return;
 
+    if (isFrameLayout(w->format)) {
+        for (SharedFrameMemory& m : sharedMemory) {
+            if (m.shm.shmaddr != reinterpret_cast<char*>(pixels.pixels)) continue;
+            if (m.image == nullptr ||
+                m.image->width != pixels.width || m.image->height != pixels.height) {
+                if (m.image) {
+                    m.image->data = nullptr;
+                    XDestroyImage(m.image);
+                }
+                m.image = XShmCreateImage(display, w->visual, static_cast<unsigned>(w->depth),
+                                          ZPixmap, m.shm.shmaddr, &m.shm,
+                                          static_cast<unsigned>(pixels.width),
+                                          static_cast<unsigned>(pixels.height));
+            }
+            if (m.image == nullptr || m.image->bytes_per_line != pixels.stride * 4 ||
+                static_cast<std::size_t>(m.image->bytes_per_line) *
+                        static_cast<std::size_t>(pixels.height) > m.bytes)
+                break;  // not a layout the server reads as is: copy below
+            XShmPutImage(display, w->id, w->gc, m.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+                         static_cast<unsigned>(height), False);
+            // The renderer draws the next frame into this very memory: the
+            // server must have read it first.
+            XSync(display, False);
+            logFrame(monotonicMs());
+            return;
+        }
+    }
+
     Frame& f = w->frame;
     if (f.image == nullptr && !(shmUsable && makeSharedFrame(*w))) makePlainFrame(*w);
     if (f.image == nullptr) return;
@@ -452,6 +489,45 @@ void present(plat::Window window, const PixelSurface& pixels, std::int32_t width
     // the round trip is also what keeps a slow server from falling behind.
     XSync(display, False);
     logFrame(monotonicMs());
+}
+
+void* allocateFrameMemory(plat::Window window, std::size_t bytes) {
+    SaverX* w = find(window);
+    if (w == nullptr || !shmUsable || bytes == 0 || !isFrameLayout(w->format)) return nullptr;
+    SharedFrameMemory m;
+    m.bytes = bytes;
+    m.shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (m.shm.shmid < 0) return nullptr;
+    void* address = shmat(m.shm.shmid, nullptr, 0);
+    bool ok = address != reinterpret_cast<void*>(-1);
+    if (ok) {
+        m.shm.shmaddr = static_cast<char*>(address);
+        m.shm.readOnly = True;
+        ok = succeeds([&] { XShmAttach(display, &m.shm); });
+        if (!ok) {
+            shmdt(address);
+            shmUsable = false;
+        }
+    }
+    shmctl(m.shm.shmid, IPC_RMID, nullptr);
+    if (!ok) return nullptr;
+    sharedMemory.push_back(m);
+    return address;
+}
+
+void releaseFrameMemory(void* memory) {
+    for (auto it = sharedMemory.begin(); it != sharedMemory.end(); ++it) {
+        if (it->shm.shmaddr != memory) continue;
+        if (it->image) {
+            it->image->data = nullptr;
+            XDestroyImage(it->image);
+        }
+        XShmDetach(display, &it->shm);
+        XSync(display, False);
+        shmdt(it->shm.shmaddr);
+        sharedMemory.erase(it);
+        return;
+    }
 }
 
 bool foreignWindow(plat::Window window, plat::Rect* client) {

@@ -246,6 +246,8 @@ const linuxplat::Backend kBackend{
     screenSize,
     systemParameter,
     messagePosted,
+    nullptr,  // allocateFrameMemory: the core's own memory
+    nullptr,  // releaseFrameMemory
 };
 
 plat::Window inputTarget(plat::Window window) {

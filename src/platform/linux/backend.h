@@ -123,6 +123,13 @@ struct Backend {
     // foreign windows go nowhere else: deliver them if the display can. May
     // be null.
     void (*messagePosted)(const plat::Msg& msg, bool foreign);
+
+    // ---- frame memory ----------------------------------------------------------
+    // Memory of `bytes` bytes for a frame surface of `window` that present()
+    // can show without copying it (shared with the display server). Null entry
+    // or null result: the core allocates the memory itself. May be null.
+    void* (*allocateFrameMemory)(plat::Window window, std::size_t bytes);
+    void (*releaseFrameMemory)(void* memory);
 };
 
 inline constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};

@@ -19,6 +19,7 @@
 struct plat::FrameSurface {
     cairo_surface_t* image;
     PixelSurface pixels;
+    void* backendMemory;  // from the backend's allocateFrameMemory, or null
 };
 
 namespace linuxplat::detail {
@@ -106,12 +107,22 @@ using namespace linuxplat::detail;
 
 FrameSurface* CreateFrameSurface(Window window, std::int32_t width, std::int32_t height) {
     if (!findWindow(window) || width < 0 || height < 0) return nullptr;
-    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    // Memory the display can read directly spares a copy of every frame.
+    void* memory = nullptr;
+    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width);
+    if (stride > 0 && width > 0 && height > 0 && backend().allocateFrameMemory)
+        memory = backend().allocateFrameMemory(
+            window, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+    cairo_surface_t* image =
+        memory ? cairo_image_surface_create_for_data(static_cast<unsigned char*>(memory),
+                                                     CAIRO_FORMAT_RGB24, width, height, stride)
+               : cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(image);
+        if (memory) backend().releaseFrameMemory(memory);
         return nullptr;
     }
-    auto* s = new FrameSurface{image, PixelSurface{}};
+    auto* s = new FrameSurface{image, PixelSurface{}, memory};
     s->pixels.pixels = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(image));
     s->pixels.width = width;
     s->pixels.height = height;
@@ -123,6 +134,8 @@ FrameSurface* CreateFrameSurface(Window window, std::int32_t width, std::int32_t
 void DestroyFrameSurface(FrameSurface* surface) {
     if (!surface) return;
     cairo_surface_destroy(surface->image);
+    if (surface->backendMemory && backend().releaseFrameMemory)
+        backend().releaseFrameMemory(surface->backendMemory);
     delete surface;
 }
 

@@ -67,7 +67,7 @@ const linuxplat::Backend kBackend{
     "no display", nowMs,     sleepMs,  pollEvents, waitEvents, createWindow, destroyWindow,
     fillClientBlack, present, nullptr,  nullptr,    nullptr,    nullptr,      messageBox,
     showDialog,    hideDialog, nullptr, chooseOpenFile, hideCursor, cursorPos, screenSize,
-    nullptr,       nullptr,
+    nullptr,       nullptr,   nullptr,  nullptr,
 };
 
 }  // namespace
