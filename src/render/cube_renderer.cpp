@@ -388,7 +388,6 @@ void drawStepK(const Frame& fr, const Bounds& b) {
         drawAllPairs<K, false>(fr, b);
 }
 
-
 // Where this frame's direct depth writes can land. Every rotated coordinate
 // is at most sqrt(3) * h in magnitude (each row of the matrix is a unit
 // vector), so samples, their 3x3 offsets and their splats up to the unrolled
@@ -409,6 +408,7 @@ void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) 
     Frame fr = frameFromSettings(target);
     clearTouchedDepthCells();
     noteFrameDepthSpan(fr);
+    if (target.pixels == nullptr) return;
     buildMatrix(fr, angleA, angleB, angleC);
 
     const bool fastOk = depthBuffer.cells != nullptr && fr.depthDivisor == 1 &&
@@ -438,7 +438,7 @@ void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) 
 
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
                 std::int32_t Y, std::int32_t Z) {
-    if (side < 0 || side > 5) return;
+    if (side < 0 || side > 5 || target.pixels == nullptr) return;
     Frame fr = frameFromSettings(target);
     // The depth divisor belongs to renderCube's frame; a caller of plotSample
     // hands in its depth as it is.
@@ -446,7 +446,8 @@ void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, 
     const Side& record = sideTable[side];
     const std::int64_t y = static_cast<std::int64_t>(v) + fr.half;
     SidePaint paint{nullptr, 0, &record, y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y)};
-    if (isColourSide(record)) paint = {nullptr, packedToSurface(record.red, record.green, record.blue), nullptr, 0};
+    if (isColourSide(record))
+        paint = {nullptr, packedToSurface(record.red, record.green, record.blue), nullptr, 0};
     // Its direct writes (the centre and the 3x3 offsets) lie within two
     // cells of the sample; the next frame's clear must know of them.
     const std::int64_t w = depthBuffer.width;
