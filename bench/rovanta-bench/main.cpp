@@ -154,16 +154,29 @@ BENCHMARK(BM_BlackenSurface)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoaderPicture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibjpegDecode)->Unit(benchmark::kMillisecond);
 
-// Keeps every run's time so the ratios can be printed in the same run.
+// Keeps every benchmark's CPU time (the median when repeated) so the ratios
+// can be printed in the same run. CPU time, because on a shared machine the
+// wall clock also counts other people's work.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-                times[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const Run& r : runs) {
+            const std::string name = r.run_name.str();
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+                medians[name] = r.GetAdjustedCPUTime();
+            else if (r.run_type == Run::RT_Iteration && r.iterations > 0 && !r.error_occurred)
+                times[name] = r.GetAdjustedCPUTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
+    const double* find(const std::string& name) const {
+        const auto m = medians.find(name);
+        if (m != medians.end()) return &m->second;
+        const auto t = times.find(name);
+        return t != times.end() ? &t->second : nullptr;
+    }
     std::map<std::string, double> times;
+    std::map<std::string, double> medians;
 };
 
 // Pixels that differ between the two renderers over the angle sequence.
@@ -230,17 +243,17 @@ int main(int argc, char** argv) {
 
     for (int scene = 0; scene < 3; ++scene) {
         const std::string arg = "/" + std::to_string(scene);
-        const auto ref = reporter.times.find("BM_Reference" + arg);
-        const auto pro = reporter.times.find("BM_Production" + arg);
-        if (ref == reporter.times.end() || pro == reporter.times.end()) continue;
-        std::printf("ratio reference/production (%s): %.2fx  (%.3f ms vs %.3f ms a frame)\n",
-                    kSceneNames[scene], ref->second / pro->second, ref->second, pro->second);
+        const double* ref = reporter.find("BM_Reference" + arg);
+        const double* pro = reporter.find("BM_Production" + arg);
+        if (ref == nullptr || pro == nullptr) continue;
+        std::printf("ratio reference/production (%s): %.2fx  (%.3f ms vs %.3f ms a frame, CPU)\n",
+                    kSceneNames[scene], *ref / *pro, *ref, *pro);
     }
-    const auto loader = reporter.times.find("BM_LoaderPicture");
-    const auto decode = reporter.times.find("BM_LibjpegDecode");
-    if (loader != reporter.times.end() && decode != reporter.times.end())
-        std::printf("loader/libjpeg decode: %.2fx  (%.3f ms vs %.3f ms)\n",
-                    loader->second / decode->second, loader->second, decode->second);
+    const double* loader = reporter.find("BM_LoaderPicture");
+    const double* decode = reporter.find("BM_LibjpegDecode");
+    if (loader != nullptr && decode != nullptr)
+        std::printf("loader/libjpeg decode: %.2fx  (%.3f ms vs %.3f ms, CPU)\n", *loader / *decode,
+                    *loader, *decode);
 
     destroyDepthBuffer();
     freeSidePixels();
