@@ -199,6 +199,24 @@ TEST_F(Desktop, PreviewDrawsInsideItsParentLeavesInputAndEndsWithIt) {
     EXPECT_EQ(status, 0);
 }
 
+TEST_F(Desktop, WithoutSharedMemoryFramesGoThroughTheSocket) {
+    // A server on another machine cannot share memory with us; the frame
+    // must still arrive, whole and in the same colours.
+    const Window parent = makeParent(0, 0, 400, 300);
+    const pid_t preview = launch({"/p", std::to_string(parent)}, {"ROVANTA_NO_SHM=1"});
+    pause(800);
+    ASSERT_TRUE(running(preview)) << readFile(log);
+    // Above the credit line: only the cube and black, none of the parent's grey.
+    const ColourCount c = look(0, 0, 400, 260);
+    EXPECT_GT(c.sideColours, 1000u);
+    EXPECT_EQ(c.other, 0u);
+    XDestroyWindow(server.connection, parent);
+    XSync(server.connection, False);
+    int status = -1;
+    ASSERT_TRUE(waitExit(preview, 3000, &status));
+    EXPECT_EQ(status, 0);
+}
+
 TEST_F(Desktop, APreviewOfNoWindowIsRefused) {
     int status = -1;
     const pid_t preview = launch({"/p", "4000001"});
@@ -251,6 +269,67 @@ TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
     EXPECT_EQ(numberAt(saved, 4), 2) << "pointStep";
     EXPECT_EQ(numberAt(saved, 20), 5) << "maxRotationDegrees";
     EXPECT_STREQ(saved.c_str() + 24, "#ff0000");
+}
+
+TEST_F(Dialog, BrowseAddsTheExtensionAndAsksBeforeANewFile) {
+    ASSERT_EQ(shell(server, "convert -size 64x48 xc:'#00ffff' '" + dir + "/cyan.jpg'"), 0);
+    const pid_t dialogProcess = launch({"/c"});
+    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    ASSERT_NE(dialog, 0u) << readFile(log);
+    pause(500);
+    const auto browseSideOne = [&] {
+        ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
+        // OK, Cancel, six side boxes: the first Browse button is eighth.
+        for (int i = 0; i < 8; ++i) ASSERT_EQ(shell(server, xdo("key Tab")), 0);
+        ASSERT_EQ(shell(server, xdo("key Return")), 0);
+        ASSERT_NE(waitForWindow(server.connection, "Open", 5000), 0u) << "no file chooser";
+        pause(700);
+        ASSERT_EQ(shell(server, xdo("key ctrl+a")), 0);
+    };
+
+    // A name of no file: the platform asks first, then the side takes it
+    // with ".jpg" added, and OK fails on it as on any missing picture.
+    browseSideOne();
+    ASSERT_EQ(shell(server, xdo("type '" + dir + "/fresh'")), 0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    pause(700);
+    const Window chooser = findWindow(server.connection, "Open");
+    const Window prompt = findTopWindow(server.connection, "Open");
+    ASSERT_NE(prompt, chooser) << "a new file needs the create prompt";
+    screenshot(server, testName() + "-prompt");
+    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(prompt))), 0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);  // Yes
+    pause(700);
+    EXPECT_EQ(findWindow(server.connection, "Open"), 0u);
+    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
+    ASSERT_EQ(shell(server, xdo("key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab "
+                                "shift+Tab shift+Tab shift+Tab")),
+              0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);  // OK
+    ASSERT_NE(waitForWindow(server.connection, "Error", 5000), 0u);
+    EXPECT_EQ(readFile(boxes), "Error\tImage " + dir + "/fresh.jpg not found.\n");
+    ASSERT_EQ(shell(server, xdo("windowfocus --sync " +
+                                std::to_string(findTopWindow(server.connection, "Error")))),
+              0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    pause(500);
+
+    // An existing picture, typed without its extension: no prompt, and OK
+    // saves it as side 1.
+    browseSideOne();
+    ASSERT_EQ(shell(server, xdo("type '" + dir + "/cyan'")), 0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    pause(700);
+    EXPECT_EQ(findWindow(server.connection, "Open"), 0u) << "an existing file needs no prompt";
+    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
+    ASSERT_EQ(shell(server, xdo("key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab "
+                                "shift+Tab shift+Tab shift+Tab")),
+              0);
+    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status)) << readFile(boxes);
+    EXPECT_GT(status, 0);
+    EXPECT_STREQ(readFile(config).c_str() + 24, (dir + "/cyan.jpg").c_str());
 }
 
 TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {

@@ -182,6 +182,18 @@ Window findWindow(Display* d, const std::string& title) {
     return 0;
 }
 
+Window findTopWindow(Display* d, const std::string& title) {
+    XSync(d, False);
+    Window found = 0;
+    // XQueryTree lists children from the bottom of the stack up.
+    for (Window top : children(d, DefaultRootWindow(d))) {
+        if (hasName(d, top, title)) found = top;
+        for (Window inner : children(d, top))
+            if (hasName(d, inner, title)) found = inner;
+    }
+    return found;
+}
+
 Window waitForWindow(Display* d, const std::string& title, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     do {

@@ -37,6 +37,8 @@ int shell(const Server& server, const std::string& command);
 
 // A window whose WM_NAME is `title`, searched below the root (two levels).
 Window findWindow(Display* display, const std::string& title);
+// The topmost of several windows of that name (the one opened last).
+Window findTopWindow(Display* display, const std::string& title);
 Window waitForWindow(Display* display, const std::string& title, int timeoutMs);
 
 // Root-window pixels of a rectangle as 0x00RRGGBB.

@@ -267,6 +267,9 @@ bool askToCreate(GtkWidget* parent, const std::string& path) {
         GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO,
         "%s\nThis file does not exist.\nCreate the file?", path.c_str());
     gtk_window_set_title(GTK_WINDOW(box), "Open");
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_YES);
+    if (GtkWidget* yes = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_YES))
+        gtk_widget_grab_focus(yes);
     const int answer = runModal(box);
     gtk_widget_destroy(box);
     return answer == GTK_RESPONSE_YES;
@@ -449,6 +452,9 @@ bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path) {
         ofn.title ? ofn.title : "Open", gtkParentOf(ofn.owner), GTK_FILE_CHOOSER_ACTION_SAVE,
         "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
+    // Modal as the platform's own: the dialog behind takes no input meanwhile.
+    gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+    gtk_window_set_default_size(GTK_WINDOW(chooser), 720, 480);
     gtk_file_chooser_set_do_overwrite_confirmation(fc, FALSE);
     gtk_file_chooser_set_local_only(fc, TRUE);
     addFilters(fc, ofn.filter);
