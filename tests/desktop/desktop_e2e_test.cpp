@@ -236,7 +236,7 @@ protected:
 
 TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
     const pid_t dialogProcess = launch({"/c"});
-    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
     ASSERT_NE(dialog, 0u) << readFile(log);
     pause(500);
     focusScaleBox(dialog);
@@ -274,7 +274,7 @@ TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
 TEST_F(Dialog, BrowseAddsTheExtensionAndAsksBeforeANewFile) {
     ASSERT_EQ(shell(server, "convert -size 64x48 xc:'#00ffff' '" + dir + "/cyan.jpg'"), 0);
     const pid_t dialogProcess = launch({"/c"});
-    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
     ASSERT_NE(dialog, 0u) << readFile(log);
     pause(500);
     const auto browseSideOne = [&] {
@@ -332,13 +332,35 @@ TEST_F(Dialog, BrowseAddsTheExtensionAndAsksBeforeANewFile) {
     EXPECT_STREQ(readFile(config).c_str() + 24, (dir + "/cyan.jpg").c_str());
 }
 
+TEST_F(Dialog, OpensAtTheTopLeftOfTheActiveWindow) {
+    const Window owner = makeParent(120, 90, 300, 200);
+    XSetInputFocus(server.connection, owner, RevertToParent, CurrentTime);
+    XSync(server.connection, False);
+    const pid_t dialogProcess = launch({"/c"});
+    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
+    ASSERT_NE(dialog, 0u) << readFile(log);
+    pause(500);
+    int x = -1;
+    int y = -1;
+    Window child = 0;
+    XTranslateCoordinates(server.connection, dialog, DefaultRootWindow(server.connection), 0, 0,
+                          &x, &y, &child);
+    EXPECT_EQ(x, 120);
+    EXPECT_EQ(y, 90);
+    screenshot(server, testName());
+    kill(dialogProcess, SIGTERM);
+    int status = -1;
+    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
+    EXPECT_EQ(status, 0) << "SIGTERM cancels the dialog";
+}
+
 TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
     const std::string before = settingsFile("#123456", 2, 3, 40);
     { std::ofstream(config, std::ios::binary) << before; }
 
     // Escape, after editing a box.
     pid_t dialogProcess = launch({"/c"});
-    Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
     ASSERT_NE(dialog, 0u) << readFile(log);
     pause(500);
     focusScaleBox(dialog);
@@ -351,7 +373,7 @@ TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
 
     // The close box: the window manager's delete request.
     dialogProcess = launch({"/c"});
-    dialog = waitForWindow(server.connection, "Rovanta Configuration", 8000);
+    dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
     ASSERT_NE(dialog, 0u);
     pause(500);
     Display* d = server.connection;

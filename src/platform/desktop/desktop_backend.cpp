@@ -56,13 +56,15 @@ void ensureSources() {
 
 void terminate() {
     terminateAsked = false;
-    gtkui::cancelDialogs();
+    const std::size_t dialogs = gtkui::cancelDialogs();
     std::array<plat::Window, 16> outer{};
     const std::size_t n = std::min(x11::outerWindows(outer.data(), outer.size()), outer.size());
     // Destroying the saver window runs its tear-down and posts the quit
-    // message, as a close request let through would.
+    // message, as a close request let through would; a dialog ends as
+    // Cancel ends it.
     for (std::size_t i = 0; i < n; ++i) linuxplat::destroyWindow(outer[i]);
-    if (n == 0) plat::PostQuitMessage(0);
+    // With neither, nothing of ours would end the loop: end it directly.
+    if (n == 0 && dialogs == 0) plat::PostQuitMessage(0);
 }
 
 std::uint64_t nowMs() { return monotonicMs(); }
@@ -82,8 +84,8 @@ void pollEvents() {
     for (int i = 0; i < 256 && g_main_context_iteration(nullptr, FALSE); ++i) {
     }
     x11::pollEvents(gtkui::modalUp());
-    gtkui::runPending();
     if (terminateAsked) terminate();
+    gtkui::runPending();
 }
 
 bool waitEvents(std::uint64_t deadlineMs, std::string* why) {

@@ -69,8 +69,8 @@ bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path);
 bool modalUp();
 // Core calls the toolkit's handlers asked for; run from pollEvents only.
 void runPending();
-// SIGTERM while a dialog is open: cancel it as Escape would.
-void cancelDialogs();
+// SIGTERM while a dialog is open: cancel it as Escape would. How many.
+std::size_t cancelDialogs();
 }  // namespace gtkui
 
 }  // namespace desktop

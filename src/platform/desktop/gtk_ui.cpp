@@ -510,8 +510,9 @@ void runPending() {
     }
 }
 
-void cancelDialogs() {
+std::size_t cancelDialogs() {
     for (auto& [handle, ui] : dialogs) queueCommand(handle, plat::IDCANCEL);
+    return dialogs.size();
 }
 
 }  // namespace desktop::gtkui
