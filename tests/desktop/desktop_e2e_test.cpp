@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -63,6 +64,10 @@ protected:
     void TearDown() override {
         for (pid_t p : started) reap(p);
         stop(&server);
+        if (!HasFailure() && dir.rfind("/tmp/rovanta-e2e-", 0) == 0) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
     }
 
     pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
@@ -449,7 +454,8 @@ TEST_F(Desktop, HackWindowIdSwitchPreviewsAndBoxesGoToStandardError) {
 }
 
 TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {
-    const std::string log = tempDir() + "/log";
+    const std::string dir = tempDir();
+    const std::string log = dir + "/log";
     int status = -1;
     pid_t p = spawn({ROVANTA_PROGRAM, "/x"}, {"DISPLAY=:9999"}, log);
     ASSERT_TRUE(waitExit(p, 3000, &status));
@@ -461,6 +467,8 @@ TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {
     ASSERT_TRUE(waitExit(p, 5000, &status));
     EXPECT_NE(status, 0);
     EXPECT_NE(readFile(log).find("cannot open display"), std::string::npos);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace
