@@ -164,6 +164,19 @@ TEST_F(Desktop, SmallMovementsAddUpUntilTheyPassFourPixels) {
     EXPECT_EQ(status, 0);
 }
 
+TEST_F(Desktop, AnotherWindowTakingTheFocusEndsTheSaver) {
+    const Window other = makeParent(10, 10, 50, 50);
+    const pid_t saver = launch({"/s"});
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(600);
+    EXPECT_TRUE(running(saver));
+    XSetInputFocus(server.connection, other, RevertToParent, CurrentTime);
+    XSync(server.connection, False);
+    int status = -1;
+    ASSERT_TRUE(waitExit(saver, 3000, &status)) << "deactivation is a close request";
+    EXPECT_EQ(status, 0);
+}
+
 TEST_F(Desktop, ASecondFullScreenStartEndsAtOnce) {
     const pid_t first = launch({"/s"});
     ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
