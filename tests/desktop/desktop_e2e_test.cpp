@@ -440,6 +440,23 @@ TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
     EXPECT_EQ(count, 0u) << "the hack's window goes with it";
 }
 
+TEST_F(Desktop, HackWithoutTheDaemonsWindowDrawsOnTheRootUnderOtherWindows) {
+    const Window above = makeParent(0, 0, 120, 90);
+    const pid_t hack = launch({"-root"});
+    pause(1000);
+    ASSERT_TRUE(running(hack)) << readFile(log);
+    screenshot(server, testName());
+    EXPECT_GT(centre().sideColours, 2000u);
+    const std::vector<std::uint32_t> covered = grab(server.connection, 0, 0, 120, 90);
+    EXPECT_EQ(std::count(covered.begin(), covered.end(), 0x404040u), 120 * 90)
+        << "the user's windows stay on top of the root's drawing";
+    XDestroyWindow(server.connection, above);
+    kill(hack, SIGTERM);
+    int status = -1;
+    ASSERT_TRUE(waitExit(hack, 3000, &status));
+    EXPECT_EQ(status, 0);
+}
+
 TEST_F(Desktop, HackWindowIdSwitchPreviewsAndBoxesGoToStandardError) {
     // A side that cannot load: its message must reach the log, not a screen
     // nobody can see, and the hack must end instead of waiting for a click.

@@ -182,6 +182,9 @@ void logBox(const char* caption, const char* text) {
 }
 
 bool applyHackArguments(int argc, char** argv) {
+    // A daemon may end us right after starting us: the clean ending must be
+    // in place before anything else runs.
+    ensureSources();
     const HackArguments hack =
         scanHackArguments(argc, argv, std::getenv("XSCREENSAVER_WINDOW"));
     if (hack.route == HackRoute::None) return false;

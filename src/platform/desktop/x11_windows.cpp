@@ -184,8 +184,17 @@ void tryGrab(SaverX& w) {
 
 void mapNow(SaverX& w) {
     w.mapPending = false;
-    XMapRaised(display, w.id);
-    if (w.fullScreen) XSetInputFocus(display, w.id, RevertToParent, CurrentTime);
+    if (w.fullScreen) {
+        XMapRaised(display, w.id);
+        XSetInputFocus(display, w.id, RevertToParent, CurrentTime);
+    } else if (w.foreignParent && w.parentId == DefaultRootWindow(display)) {
+        // Drawn on the root window: the desktop's background, under every
+        // window the user works with.
+        XMapWindow(display, w.id);
+        XLowerWindow(display, w.id);
+    } else {
+        XMapRaised(display, w.id);
+    }
 }
 
 plat::Window byXid(::Window id) {
