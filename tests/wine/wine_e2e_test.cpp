@@ -205,7 +205,8 @@ public:
 
         wine.saverDir = wine.prefix / "drive_c" / "saver";
         fs::create_directories(wine.saverDir);
-        for (const char* name : {"rovanta.scr", "preview_parent.exe", "fault_guard.exe"})
+        for (const char* name :
+             {"rovanta.scr", "preview_parent.exe", "fault_guard.exe", "window_texts.exe"})
             fs::copy_file(fs::path(wine.programs) / name, wine.saverDir / name,
                           fs::copy_options::overwrite_existing);
     }
@@ -327,6 +328,22 @@ struct Windows98 {
 };
 
 fs::path cfgPath() { return wine.saverDir / "rovanta.cfg"; }
+
+// "class|text" of the window with this title and of each of its children.
+std::string windowTexts(const std::string& title) {
+    const fs::path out = wine.saverDir / "texts.txt";
+    std::error_code ec;
+    fs::remove(out, ec);
+    if (runToEnd({wine.loader, "C:\\saver\\window_texts.exe", title, "C:\\saver\\texts.txt"},
+                 30s) != 0)
+        return {};
+    std::ifstream in(out);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 std::vector<std::uint8_t> readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -502,6 +519,8 @@ TEST_F(WineSaver, AMissingPictureShowsTheErrorBoxAndTheSaverQuitsAfterIt) {
     Process saver = startSaver({"/s"});
     SaverGuard guard{saver};
     ASSERT_TRUE(waitForWindow("Error")) << "no \"Error\" box for the missing picture";
+    const std::string box = windowTexts("Error");
+    EXPECT_TRUE(contains(box, "|Image C:\\saver\\missing.jpg not found.\n")) << box;
     EXPECT_TRUE(running(saver));
     pressKeyIn("Error", "Return");
     const auto code = waitFor(saver, 15s);
@@ -596,6 +615,14 @@ TEST_F(WineSaver, ConfigureOkWritesTheFileAndExitsWith200CancelExitsWith0) {
         Process dialog = startSaver({"/c"});
         SaverGuard guard{dialog};
         ASSERT_TRUE(waitForWindow("Rovanta Configuration"));
+        // With no file the boxes show the defaults, in tab order.
+        const std::string texts = windowTexts("Rovanta Configuration");
+        EXPECT_TRUE(contains(texts, "Edit|#ff0000\nEdit|#00ff00\nEdit|#0000ff\nEdit|#ffffff\n"
+                                    "Edit|#000000\nEdit|#f0f0ff\n"))
+            << texts;
+        EXPECT_TRUE(contains(texts, "Edit|1\n")) << texts;
+        EXPECT_TRUE(contains(texts, "Edit|2\n")) << texts;
+        EXPECT_TRUE(contains(texts, "Edit|5\n")) << texts;
         std::this_thread::sleep_for(500ms);
         pressKey("Return");  // the focus starts on OK
         const auto code = waitFor(dialog, 20s);
@@ -641,6 +668,8 @@ TEST_F(WineSaver, ConfigureRefusesScale11WithTheMessageAndLeavesTheFile) {
     x11("type --delay 50 11");
     pressKey("Return");
     ASSERT_TRUE(waitForWindow("Error", 10s)) << "no message box for scale 11";
+    const std::string box = windowTexts("Error");
+    EXPECT_TRUE(contains(box, "|Sorry, the scale factor must be between 1 and 10.\n")) << box;
     EXPECT_TRUE(windowShown("Rovanta Configuration"));
     EXPECT_EQ(readBytes(cfgPath()), before) << "a refused OK wrote the file";
 
