@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 
+#include <unistd.h>
+
 #include "platform/linux/backend.h"
 #include "platform/linux/linux_platform.h"
 
@@ -216,7 +218,14 @@ void screenSize(std::int32_t* width, std::int32_t* height) {
     *height = st().screenHeight;
 }
 
+// Not part of the resettable state: a signal handler reads it.
+volatile int runningStateReportFd = -1;
+
 void systemParameter(std::uint32_t action, std::uint32_t param, std::uint32_t flags) {
+    if (action == plat::SPI_SCREENSAVERRUNNING && runningStateReportFd >= 0) {
+        const char state = param != 0 ? '1' : '0';
+        if (::write(runningStateReportFd, &state, 1) < 0) runningStateReportFd = -1;
+    }
     st().spi.push_back(headless::SystemParameterCall{action, param, flags});
 }
 
@@ -284,6 +293,8 @@ void reset() {
 }
 
 void setCommandLine(const std::string& text) { linuxplat::setCommandLine(text); }
+
+void setRunningStateReport(int fd) { runningStateReportFd = fd; }
 
 std::uint64_t now() { return st().clock; }
 

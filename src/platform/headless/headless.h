@@ -179,6 +179,11 @@ struct SystemParameterCall {
     std::uint32_t flags;
 };
 const std::vector<SystemParameterCall>& systemParameterCalls();
+// While fd >= 0, every screen-saver-running change is also written to fd as
+// one byte, '1' or '0', with write(2) alone: the fault guard's handler makes
+// that change inside a signal handler in a process that then ends, so a test
+// can only see it from outside.
+void setRunningStateReport(int fd);
 
 // ---- Memory ------------------------------------------------------------------------------
 // While set, plat::GlobalAllocFixed returns null.
