@@ -184,25 +184,43 @@ struct Bounds {
 };
 
 // k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
+// Samples off the screen's top or bottom fail their depth test at once;
+// only those near an edge go the literal way.
+inline void raiseThree(std::int16_t* c, std::int16_t z) {
+#if defined(__SSE2__)
+    // Four cells move; the fourth is raised to the lowest depth, which leaves
+    // it as it was. The caller keeps it inside the buffer.
+    const __m128i zz = _mm_set_epi16(0, 0, 0, 0, INT16_MIN, z, z, z);
+    auto* at = reinterpret_cast<__m128i*>(c);
+    _mm_storel_epi64(at, _mm_max_epi16(_mm_loadl_epi64(at), zz));
+#else
+    c[0] = std::max(c[0], z);
+    c[1] = std::max(c[1], z);
+    c[2] = std::max(c[2], z);
+#endif
+}
+
 inline void plotStep1Reduce1(const Frame& fr, const Bounds& b, const SidePaint& paint,
                              std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
     const std::int64_t col = fr.centerX + X;
     const std::int64_t row = fr.centerY + Y;
-    if (col < 1 || row < 1 || col > b.width - 2 || row > b.height - 2) {
+    const std::int64_t w = b.width;
+    // 1 <= col <= width - 3 and 1 <= row <= height - 2 (the caller makes sure
+    // both ranges are not empty).
+    if (static_cast<std::uint64_t>(col - 1) >= static_cast<std::uint64_t>(w - 3) ||
+        static_cast<std::uint64_t>(row - 1) >= static_cast<std::uint64_t>(b.height - 2)) {
+        const std::int64_t index = w * row + col;
+        if (index < 0 || index >= w * b.height) return;
         plotGeneric(fr, paint, texX, X, Y, Z);
         return;
     }
-    std::int16_t* cell = b.cells + row * b.width + col;
+    std::int16_t* cell = b.cells + row * w + col;
     if (*cell > Z) return;
     const auto z = static_cast<std::int16_t>(Z);
-    *cell = z;
+    raiseThree(cell - w - 1, z);
+    raiseThree(cell - 1, z);
+    raiseThree(cell + w - 1, z);
     const std::uint32_t pixel = paintPixel(paint, texX);
-    const std::int64_t w = b.width;
-    for (std::int16_t* c : {cell - w, cell, cell + w}) {
-        c[-1] = std::max(c[-1], z);
-        c[0] = std::max(c[0], z);
-        c[1] = std::max(c[1], z);
-    }
     std::uint32_t* p = b.pixels + (row - 1) * b.stride + col;
     for (int r = 0; r < 3; ++r, p += b.stride) {
         p[-1] = pixel;
@@ -305,6 +323,7 @@ RowGeometry geometryFor(const Frame& fr, int sideNumber, std::int64_t q) {
     return g;
 }
 
+#if !defined(__SSE2__)
 void rotateChunk(const Frame& fr, const RowGeometry& g, std::int32_t first, std::int32_t step,
                  std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32_t* Z) {
     const double m00 = fr.m[0][0], m10 = fr.m[1][0], m20 = fr.m[2][0];
@@ -328,6 +347,96 @@ void rotateChunk(const Frame& fr, const RowGeometry& g, std::int32_t first, std:
         }
     }
 }
+#endif
+
+struct ChunkCoords {
+    alignas(16) std::int32_t x[kChunk];
+    alignas(16) std::int32_t y[kChunk];
+    alignas(16) std::int32_t z[kChunk];
+};
+
+#if defined(__SSE2__)
+// Both sides of a pair share the inner value's product with the matrix (the
+// same double for each), and the first pair also shares the sum with the row
+// term. The inner value itself is counted in doubles, exactly, since it is an
+// integer far below 2^53. Even n computes one value past the chunk's end,
+// which the arrays have room for and nobody reads.
+template <bool ShowA, bool ShowB, bool SharedRow>
+void rotatePairChunk(const Frame& fr, const RowGeometry& ga, const RowGeometry& gb,
+                     std::int32_t first, std::int32_t step, std::int32_t n, ChunkCoords& ca,
+                     ChunkCoords& cb) {
+    const int c = ga.innerAxis;
+    const __m128d m0 = _mm_set1_pd(fr.m[0][c]), m1 = _mm_set1_pd(fr.m[1][c]),
+                  m2 = _mm_set1_pd(fr.m[2][c]);
+    const __m128d aA0 = _mm_set1_pd(ga.fixedA[0]), aA1 = _mm_set1_pd(ga.fixedA[1]),
+                  aA2 = _mm_set1_pd(ga.fixedA[2]);
+    const __m128d aB0 = _mm_set1_pd(gb.fixedA[0]), aB1 = _mm_set1_pd(gb.fixedA[1]),
+                  aB2 = _mm_set1_pd(gb.fixedA[2]);
+    const __m128d bA0 = _mm_set1_pd(ga.fixedB[0]), bA1 = _mm_set1_pd(ga.fixedB[1]),
+                  bA2 = _mm_set1_pd(ga.fixedB[2]);
+    const __m128d bB0 = _mm_set1_pd(gb.fixedB[0]), bB1 = _mm_set1_pd(gb.fixedB[1]),
+                  bB2 = _mm_set1_pd(gb.fixedB[2]);
+    const double f = first, s = step;
+    __m128d d = _mm_set_pd(f + s, f);
+    const __m128d d2 = _mm_set1_pd(s + s);
+    // The third pair's sums have no second term: a + P, and a + P = P + a.
+    const bool second = c == 0;
+    auto one = [&](__m128d p, __m128d a, __m128d b) {
+        const __m128d sum = _mm_add_pd(p, a);
+        return _mm_cvttpd_epi32(second ? _mm_add_pd(sum, b) : sum);
+    };
+    auto put = [](std::int32_t* at, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(at), v); };
+    for (std::int32_t t = 0; t < n; t += 2, d = _mm_add_pd(d, d2)) {
+        const __m128d p0 = _mm_mul_pd(m0, d), p1 = _mm_mul_pd(m1, d), p2 = _mm_mul_pd(m2, d);
+        if constexpr (SharedRow) {
+            const __m128d s0 = _mm_add_pd(p0, aA0), s1 = _mm_add_pd(p1, aA1),
+                          s2 = _mm_add_pd(p2, aA2);
+            if constexpr (ShowA) {
+                put(ca.x + t, _mm_cvttpd_epi32(_mm_add_pd(s0, bA0)));
+                put(ca.y + t, _mm_cvttpd_epi32(_mm_add_pd(s1, bA1)));
+                put(ca.z + t, _mm_cvttpd_epi32(_mm_add_pd(s2, bA2)));
+            }
+            if constexpr (ShowB) {
+                put(cb.x + t, _mm_cvttpd_epi32(_mm_add_pd(s0, bB0)));
+                put(cb.y + t, _mm_cvttpd_epi32(_mm_add_pd(s1, bB1)));
+                put(cb.z + t, _mm_cvttpd_epi32(_mm_add_pd(s2, bB2)));
+            }
+        } else {
+            if constexpr (ShowA) {
+                put(ca.x + t, one(p0, aA0, bA0));
+                put(ca.y + t, one(p1, aA1, bA1));
+                put(ca.z + t, one(p2, aA2, bA2));
+            }
+            if constexpr (ShowB) {
+                put(cb.x + t, one(p0, aB0, bB0));
+                put(cb.y + t, one(p1, aB1, bB1));
+                put(cb.z + t, one(p2, aB2, bB2));
+            }
+        }
+    }
+}
+#endif
+
+void rotatePair(const Frame& fr, int pair, const RowGeometry& ga, const RowGeometry& gb,
+                bool showA, bool showB, std::int32_t first, std::int32_t step, std::int32_t n,
+                ChunkCoords& ca, ChunkCoords& cb) {
+#if defined(__SSE2__)
+    if (showA && showB) {
+        if (pair == 0)
+            rotatePairChunk<true, true, true>(fr, ga, gb, first, step, n, ca, cb);
+        else
+            rotatePairChunk<true, true, false>(fr, ga, gb, first, step, n, ca, cb);
+    } else if (showA) {
+        rotatePairChunk<true, false, false>(fr, ga, gb, first, step, n, ca, cb);
+    } else if (showB) {
+        rotatePairChunk<false, true, false>(fr, ga, gb, first, step, n, ca, cb);
+    }
+#else
+    (void)pair;
+    if (showA) rotateChunk(fr, ga, first, step, n, ca.x, ca.y, ca.z);
+    if (showB) rotateChunk(fr, gb, first, step, n, cb.x, cb.y, cb.z);
+#endif
+}
 
 template <Path P, int K, bool Reduce1>
 void drawPair(const Frame& fr, const Bounds& b, int pair) {
@@ -341,8 +450,7 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
     if (span <= 0) return;
     const std::int64_t n = (span + k - 1) / k;
 
-    alignas(32) std::int32_t xa[kChunk], ya[kChunk], za[kChunk];
-    alignas(32) std::int32_t xb[kChunk], yb[kChunk], zb[kChunk];
+    ChunkCoords ca, cb;
 
     auto plot = [&](const SidePaint& paint, std::int64_t texX, std::int32_t X, std::int32_t Y,
                     std::int32_t Z) {
@@ -364,12 +472,11 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
             // Inner loop values stay within [lo, h), so they fit 32 bits.
             const auto first = static_cast<std::int32_t>(fr.low + j0 * k);
             const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(k, span));
-            if (showA) rotateChunk(fr, ga, first, stepInner, m, xa, ya, za);
-            if (showB) rotateChunk(fr, gb, first, stepInner, m, xb, yb, zb);
+            rotatePair(fr, pair, ga, gb, showA, showB, first, stepInner, m, ca, cb);
             for (std::int32_t t = 0; t < m; ++t) {
                 const std::int64_t texX = (j0 + t) * k;  // inner value + h
-                if (showA) plot(paintA, texX, xa[t], ya[t], za[t]);
-                if (showB) plot(paintB, texX, xb[t], yb[t], zb[t]);
+                if (showA) plot(paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
+                if (showB) plot(paintB, texX, cb.x[t], cb.y[t], cb.z[t]);
             }
         }
     }
@@ -416,7 +523,8 @@ void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) 
                         depthBuffer.height == target.height && target.pixels != nullptr;
     const Bounds b{depthBuffer.width, depthBuffer.height, target.stride, depthBuffer.cells,
                    target.pixels};
-    if (!fastOk || fr.step > kMaxUnrolledStep || (fr.step == 1 && fr.reduce != 1)) {
+    const bool step1Ok = fr.step != 1 || (fr.reduce == 1 && b.width >= 4 && b.height >= 3);
+    if (!fastOk || fr.step > kMaxUnrolledStep || !step1Ok) {
         for (int pair = 0; pair < 3; ++pair) drawPair<Path::Generic, 0, false>(fr, b, pair);
         return;
     }
