@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -183,49 +184,144 @@ struct Bounds {
     std::uint32_t* pixels;
 };
 
+struct ChunkCoords {
+    alignas(16) std::int32_t x[kChunk];
+    alignas(16) std::int32_t y[kChunk];
+    alignas(16) std::int32_t z[kChunk];
+    alignas(16) std::int32_t cell[kChunk];  // k = 1, f = 1 only: see cellsOfChunk
+};
+
 // k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
 // Samples off the screen's top or bottom fail their depth test at once;
 // only those near an edge go the literal way.
-inline void raiseThree(std::int16_t* c, std::int16_t z) {
+//
+// Everything the loop reads lives in locals: the vector stores may alias
+// anything, so a field behind a reference would be read again per sample.
+struct Step1View {
+    std::int64_t centerX;
+    std::int64_t centerY;
+    std::int64_t width;
+    std::int64_t height;
+    std::int64_t stride;
+    std::int16_t* cells;
+    std::uint32_t* pixels;
+};
+
 #if defined(__SSE2__)
-    // Four cells move; the fourth is raised to the lowest depth, which leaves
-    // it as it was. The caller keeps it inside the buffer.
-    const __m128i zz = _mm_set_epi16(0, 0, 0, 0, INT16_MIN, z, z, z);
+// Three cells of a depth row move at once, with a fourth beside them raised
+// to the lowest depth, which leaves it as it was; the caller keeps it inside
+// the buffer.
+using DepthLanes = __m128i;
+inline DepthLanes depthLanes(std::int16_t z) {
+    const std::uint64_t lanes =
+        static_cast<std::uint16_t>(z) * 0x0000000100010001ull | 0x8000000000000000ull;
+    return _mm_set_epi64x(0, static_cast<long long>(lanes));
+}
+inline void raiseThree(std::int16_t* c, DepthLanes zz) {
     auto* at = reinterpret_cast<__m128i*>(c);
     _mm_storel_epi64(at, _mm_max_epi16(_mm_loadl_epi64(at), zz));
+}
 #else
+using DepthLanes = std::int16_t;
+inline DepthLanes depthLanes(std::int16_t z) { return z; }
+inline void raiseThree(std::int16_t* c, DepthLanes z) {
     c[0] = std::max(c[0], z);
     c[1] = std::max(c[1], z);
     c[2] = std::max(c[2], z);
+}
 #endif
+
+// The depth index of every sample whose 3x3 block, and the fourth depth lane
+// beside its rows, lies inside the buffer (1 <= col <= width - 3 and
+// 1 <= row <= height - 2), -1 for the others. The rotated coordinates fit
+// 16 bits here (|X| <= sqrt(3) * h < 32736 below the 16-bit depth limit);
+// positions are compared unsigned, by flipping the sign bit, and wrap-around
+// in the 32-bit lanes cannot bring a position outside into range. The caller
+// makes sure both ranges are not empty.
+#if defined(__SSE2__)
+struct CellMap {
+    __m128i colShift, rowShift, colLimit, rowLimit, rowAndOne, base;
+};
+
+CellMap cellMapFor(const Step1View& v) {
+    const auto wrap = [](std::int64_t x) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(x));
+    };
+    return {_mm_set1_epi32(wrap(v.centerX - 1)),
+            _mm_set1_epi32(wrap(v.centerY - 1)),
+            _mm_set1_epi32(wrap((v.width - 3) ^ INT32_MIN)),
+            _mm_set1_epi32(wrap((v.height - 2) ^ INT32_MIN)),
+            _mm_set1_epi32(wrap(v.width | 0x10000)),
+            _mm_set1_epi32(wrap(v.centerY * v.width + v.centerX))};
 }
 
-inline void plotStep1Reduce1(const Frame& fr, const Bounds& b, const SidePaint& paint,
-                             std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
-    const std::int64_t col = fr.centerX + X;
-    const std::int64_t row = fr.centerY + Y;
-    const std::int64_t w = b.width;
-    // 1 <= col <= width - 3 and 1 <= row <= height - 2 (the caller makes sure
-    // both ranges are not empty).
-    if (static_cast<std::uint64_t>(col - 1) >= static_cast<std::uint64_t>(w - 3) ||
-        static_cast<std::uint64_t>(row - 1) >= static_cast<std::uint64_t>(b.height - 2)) {
-        const std::int64_t index = w * row + col;
-        if (index < 0 || index >= w * b.height) return;
+inline __m128i cellLanes(const CellMap& map, __m128i x, __m128i y) {
+    const __m128i sign = _mm_set1_epi32(INT32_MIN);
+    const __m128i colIn =
+        _mm_cmpgt_epi32(map.colLimit, _mm_xor_si128(_mm_add_epi32(x, map.colShift), sign));
+    const __m128i rowIn =
+        _mm_cmpgt_epi32(map.rowLimit, _mm_xor_si128(_mm_add_epi32(y, map.rowShift), sign));
+    // Y * width + X in one multiply-add of the 16-bit halves (Y, X).
+    const __m128i pairYX =
+        _mm_or_si128(_mm_and_si128(y, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(x, 16));
+    const __m128i index = _mm_add_epi32(_mm_madd_epi16(pairYX, map.rowAndOne), map.base);
+    const __m128i outside = _mm_xor_si128(_mm_and_si128(colIn, rowIn), _mm_set1_epi32(-1));
+    return _mm_or_si128(index, outside);
+}
+#else
+void cellsOfChunk(const Step1View& v, std::int32_t n, ChunkCoords& c) {
+    for (std::int32_t t = 0; t < n; ++t) {
+        const std::int64_t col = v.centerX + c.x[t];
+        const std::int64_t row = v.centerY + c.y[t];
+        const bool inside = col >= 1 && col <= v.width - 3 && row >= 1 && row <= v.height - 2;
+        c.cell[t] = inside ? static_cast<std::int32_t>(row * v.width + col) : -1;
+    }
+}
+#endif
+
+inline void plotStep1Reduce1(const Frame& fr, const Step1View& v, const SidePaint& paint,
+                             std::int64_t texX, std::int32_t index, std::int32_t X,
+                             std::int32_t Y, std::int32_t Z) {
+    if (index < 0) {
+        const std::int64_t col = v.centerX + X;
+        const std::int64_t row = v.centerY + Y;
+        const std::int64_t at = v.width * row + col;
+        if (at < 0 || at >= v.width * v.height) return;
         plotGeneric(fr, paint, texX, X, Y, Z);
         return;
     }
-    std::int16_t* cell = b.cells + row * w + col;
+    std::int16_t* cell = v.cells + index;
     if (*cell > Z) return;
-    const auto z = static_cast<std::int16_t>(Z);
+    const std::int64_t w = v.width;
+    const DepthLanes z = depthLanes(static_cast<std::int16_t>(Z));
     raiseThree(cell - w - 1, z);
     raiseThree(cell - 1, z);
     raiseThree(cell + w - 1, z);
     const std::uint32_t pixel = paintPixel(paint, texX);
-    std::uint32_t* p = b.pixels + (row - 1) * b.stride + col;
-    for (int r = 0; r < 3; ++r, p += b.stride) {
+    std::uint32_t* p = v.pixels + (v.centerY + Y - 1) * v.stride + (v.centerX + X);
+    for (int r = 0; r < 3; ++r, p += v.stride) {
         p[-1] = pixel;
         p[0] = pixel;
         p[1] = pixel;
+    }
+}
+
+template <bool ShowA, bool ShowB>
+void splatStep1Chunk(const Frame& fr, const Step1View& view, const SidePaint& paintA,
+                     const SidePaint& paintB, std::int64_t texX0, std::int32_t m,
+                     ChunkCoords& ca, ChunkCoords& cb) {
+    const Step1View v = view;
+#if !defined(__SSE2__)
+    if constexpr (ShowA) cellsOfChunk(v, m, ca);
+    if constexpr (ShowB) cellsOfChunk(v, m, cb);
+#endif
+    const SidePaint pa = paintA;
+    const SidePaint pb = paintB;
+    for (std::int32_t t = 0; t < m; ++t) {
+        if constexpr (ShowA)
+            plotStep1Reduce1(fr, v, pa, texX0 + t, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
+        if constexpr (ShowB)
+            plotStep1Reduce1(fr, v, pb, texX0 + t, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
     }
 }
 
@@ -349,90 +445,99 @@ void rotateChunk(const Frame& fr, const RowGeometry& g, std::int32_t first, std:
 }
 #endif
 
-struct ChunkCoords {
-    alignas(16) std::int32_t x[kChunk];
-    alignas(16) std::int32_t y[kChunk];
-    alignas(16) std::int32_t z[kChunk];
-};
 
 #if defined(__SSE2__)
 // Both sides of a pair share the inner value's product with the matrix (the
 // same double for each), and the first pair also shares the sum with the row
 // term. The inner value itself is counted in doubles, exactly, since it is an
-// integer far below 2^53. Even n computes one value past the chunk's end,
-// which the arrays have room for and nobody reads.
-template <bool ShowA, bool ShowB, bool SharedRow>
+// integer far below 2^53.
+template <bool ShowA, bool ShowB, bool SharedRow, bool Cells>
 void rotatePairChunk(const Frame& fr, const RowGeometry& ga, const RowGeometry& gb,
-                     std::int32_t first, std::int32_t step, std::int32_t n, ChunkCoords& ca,
-                     ChunkCoords& cb) {
+                     std::int32_t first, std::int32_t step, std::int32_t n, const CellMap& map,
+                     ChunkCoords& ca, ChunkCoords& cb) {
     const int c = ga.innerAxis;
-    const __m128d m0 = _mm_set1_pd(fr.m[0][c]), m1 = _mm_set1_pd(fr.m[1][c]),
-                  m2 = _mm_set1_pd(fr.m[2][c]);
-    const __m128d aA0 = _mm_set1_pd(ga.fixedA[0]), aA1 = _mm_set1_pd(ga.fixedA[1]),
-                  aA2 = _mm_set1_pd(ga.fixedA[2]);
-    const __m128d aB0 = _mm_set1_pd(gb.fixedA[0]), aB1 = _mm_set1_pd(gb.fixedA[1]),
-                  aB2 = _mm_set1_pd(gb.fixedA[2]);
-    const __m128d bA0 = _mm_set1_pd(ga.fixedB[0]), bA1 = _mm_set1_pd(ga.fixedB[1]),
-                  bA2 = _mm_set1_pd(ga.fixedB[2]);
-    const __m128d bB0 = _mm_set1_pd(gb.fixedB[0]), bB1 = _mm_set1_pd(gb.fixedB[1]),
-                  bB2 = _mm_set1_pd(gb.fixedB[2]);
+    const __m128d m[3] = {_mm_set1_pd(fr.m[0][c]), _mm_set1_pd(fr.m[1][c]),
+                          _mm_set1_pd(fr.m[2][c])};
+    __m128d aA[3], aB[3], bA[3], bB[3];
+    for (int r = 0; r < 3; ++r) {
+        aA[r] = _mm_set1_pd(ga.fixedA[r]);
+        aB[r] = _mm_set1_pd(gb.fixedA[r]);
+        bA[r] = _mm_set1_pd(ga.fixedB[r]);
+        bB[r] = _mm_set1_pd(gb.fixedB[r]);
+    }
     const double f = first, s = step;
-    __m128d d = _mm_set_pd(f + s, f);
-    const __m128d d2 = _mm_set1_pd(s + s);
+    __m128d d0 = _mm_set_pd(f + s, f);
+    __m128d d1 = _mm_set_pd(f + 3 * s, f + 2 * s);
+    const __m128d d4 = _mm_set1_pd(4 * s);
     // The third pair's sums have no second term: a + P, and a + P = P + a.
     const bool second = c == 0;
-    auto one = [&](__m128d p, __m128d a, __m128d b) {
-        const __m128d sum = _mm_add_pd(p, a);
+    auto finish = [second](__m128d sum, __m128d b) {
         return _mm_cvttpd_epi32(second ? _mm_add_pd(sum, b) : sum);
     };
-    auto put = [](std::int32_t* at, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(at), v); };
-    for (std::int32_t t = 0; t < n; t += 2, d = _mm_add_pd(d, d2)) {
-        const __m128d p0 = _mm_mul_pd(m0, d), p1 = _mm_mul_pd(m1, d), p2 = _mm_mul_pd(m2, d);
-        if constexpr (SharedRow) {
-            const __m128d s0 = _mm_add_pd(p0, aA0), s1 = _mm_add_pd(p1, aA1),
-                          s2 = _mm_add_pd(p2, aA2);
-            if constexpr (ShowA) {
-                put(ca.x + t, _mm_cvttpd_epi32(_mm_add_pd(s0, bA0)));
-                put(ca.y + t, _mm_cvttpd_epi32(_mm_add_pd(s1, bA1)));
-                put(ca.z + t, _mm_cvttpd_epi32(_mm_add_pd(s2, bA2)));
-            }
+    auto put = [](std::int32_t* at, __m128i v) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(at), v);
+    };
+    for (std::int32_t t = 0; t < n; t += 4, d0 = _mm_add_pd(d0, d4), d1 = _mm_add_pd(d1, d4)) {
+        __m128i xyzA[3], xyzB[3];
+        for (int r = 0; r < 3; ++r) {
+            const __m128d p0 = _mm_mul_pd(m[r], d0), p1 = _mm_mul_pd(m[r], d1);
+            const __m128d sA0 = _mm_add_pd(p0, aA[r]), sA1 = _mm_add_pd(p1, aA[r]);
+            if constexpr (ShowA)
+                xyzA[r] = _mm_unpacklo_epi64(finish(sA0, bA[r]), finish(sA1, bA[r]));
             if constexpr (ShowB) {
-                put(cb.x + t, _mm_cvttpd_epi32(_mm_add_pd(s0, bB0)));
-                put(cb.y + t, _mm_cvttpd_epi32(_mm_add_pd(s1, bB1)));
-                put(cb.z + t, _mm_cvttpd_epi32(_mm_add_pd(s2, bB2)));
+                const __m128d sB0 = SharedRow ? sA0 : _mm_add_pd(p0, aB[r]);
+                const __m128d sB1 = SharedRow ? sA1 : _mm_add_pd(p1, aB[r]);
+                xyzB[r] = _mm_unpacklo_epi64(finish(sB0, bB[r]), finish(sB1, bB[r]));
             }
-        } else {
-            if constexpr (ShowA) {
-                put(ca.x + t, one(p0, aA0, bA0));
-                put(ca.y + t, one(p1, aA1, bA1));
-                put(ca.z + t, one(p2, aA2, bA2));
-            }
-            if constexpr (ShowB) {
-                put(cb.x + t, one(p0, aB0, bB0));
-                put(cb.y + t, one(p1, aB1, bB1));
-                put(cb.z + t, one(p2, aB2, bB2));
-            }
+        }
+        if constexpr (ShowA) {
+            put(ca.x + t, xyzA[0]);
+            put(ca.y + t, xyzA[1]);
+            put(ca.z + t, xyzA[2]);
+            if constexpr (Cells) put(ca.cell + t, cellLanes(map, xyzA[0], xyzA[1]));
+        }
+        if constexpr (ShowB) {
+            put(cb.x + t, xyzB[0]);
+            put(cb.y + t, xyzB[1]);
+            put(cb.z + t, xyzB[2]);
+            if constexpr (Cells) put(cb.cell + t, cellLanes(map, xyzB[0], xyzB[1]));
         }
     }
 }
 #endif
 
+// Rotates the pair's chunk; with a view, also works out the k = 1, f = 1
+// depth indices (on SSE2; elsewhere the splat loop does).
 void rotatePair(const Frame& fr, int pair, const RowGeometry& ga, const RowGeometry& gb,
                 bool showA, bool showB, std::int32_t first, std::int32_t step, std::int32_t n,
-                ChunkCoords& ca, ChunkCoords& cb) {
+                const Step1View* view, ChunkCoords& ca, ChunkCoords& cb) {
 #if defined(__SSE2__)
+    // Past the last sample, up to three more are worked out, which the
+    // arrays have room for and nobody reads.
+    const CellMap map = view != nullptr ? cellMapFor(*view) : CellMap{};
+    auto run = [&](auto showA_, auto showB_, auto shared_) {
+        constexpr bool A = decltype(showA_)::value, B = decltype(showB_)::value,
+                       S = decltype(shared_)::value;
+        if (view != nullptr)
+            rotatePairChunk<A, B, S, true>(fr, ga, gb, first, step, n, map, ca, cb);
+        else
+            rotatePairChunk<A, B, S, false>(fr, ga, gb, first, step, n, map, ca, cb);
+    };
+    using T = std::true_type;
+    using F = std::false_type;
     if (showA && showB) {
         if (pair == 0)
-            rotatePairChunk<true, true, true>(fr, ga, gb, first, step, n, ca, cb);
+            run(T{}, T{}, T{});
         else
-            rotatePairChunk<true, true, false>(fr, ga, gb, first, step, n, ca, cb);
+            run(T{}, T{}, F{});
     } else if (showA) {
-        rotatePairChunk<true, false, false>(fr, ga, gb, first, step, n, ca, cb);
+        run(T{}, F{}, F{});
     } else if (showB) {
-        rotatePairChunk<false, true, false>(fr, ga, gb, first, step, n, ca, cb);
+        run(F{}, T{}, F{});
     }
 #else
     (void)pair;
+    (void)view;
     if (showA) rotateChunk(fr, ga, first, step, n, ca.x, ca.y, ca.z);
     if (showB) rotateChunk(fr, gb, first, step, n, cb.x, cb.y, cb.z);
 #endif
@@ -451,12 +556,11 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
     const std::int64_t n = (span + k - 1) / k;
 
     ChunkCoords ca, cb;
+    const Step1View view{fr.centerX, fr.centerY, b.width, b.height, b.stride, b.cells, b.pixels};
 
     auto plot = [&](const SidePaint& paint, std::int64_t texX, std::int32_t X, std::int32_t Y,
                     std::int32_t Z) {
-        if constexpr (P == Path::Step1Reduce1)
-            plotStep1Reduce1(fr, b, paint, texX, X, Y, Z);
-        else if constexpr (P == Path::StepK)
+        if constexpr (P == Path::StepK)
             plotStepK<K, Reduce1>(fr, b, paint, texX, X, Y, Z);
         else
             plotGeneric(fr, paint, texX, X, Y, Z);
@@ -472,7 +576,17 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
             // Inner loop values stay within [lo, h), so they fit 32 bits.
             const auto first = static_cast<std::int32_t>(fr.low + j0 * k);
             const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(k, span));
-            rotatePair(fr, pair, ga, gb, showA, showB, first, stepInner, m, ca, cb);
+            rotatePair(fr, pair, ga, gb, showA, showB, first, stepInner, m,
+                       P == Path::Step1Reduce1 ? &view : nullptr, ca, cb);
+            if constexpr (P == Path::Step1Reduce1) {
+                if (showA && showB)
+                    splatStep1Chunk<true, true>(fr, view, paintA, paintB, j0, m, ca, cb);
+                else if (showA)
+                    splatStep1Chunk<true, false>(fr, view, paintA, paintB, j0, m, ca, cb);
+                else
+                    splatStep1Chunk<false, true>(fr, view, paintA, paintB, j0, m, ca, cb);
+                continue;
+            }
             for (std::int32_t t = 0; t < m; ++t) {
                 const std::int64_t texX = (j0 + t) * k;  // inner value + h
                 if (showA) plot(paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
