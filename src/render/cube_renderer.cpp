@@ -188,7 +188,7 @@ struct ChunkCoords {
     alignas(16) std::int32_t x[kChunk];
     alignas(16) std::int32_t y[kChunk];
     alignas(16) std::int32_t z[kChunk];
-    alignas(16) std::int32_t cell[kChunk];  // k = 1, f = 1 only: see cellsOfChunk
+    alignas(16) std::int32_t cell[kChunk];  // k = 1, f = 1 only: the depth index or -1
 };
 
 // k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
@@ -444,7 +444,6 @@ void rotateChunk(const Frame& fr, const RowGeometry& g, std::int32_t first, std:
     }
 }
 #endif
-
 
 #if defined(__SSE2__)
 // Both sides of a pair share the inner value's product with the matrix (the
