@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -505,6 +506,38 @@ void rotatePairChunk(const Frame& fr, const RowGeometry& ga, const RowGeometry& 
 }
 #endif
 
+// Whether every k = 1, f = 1 sample of one side's chunk falls outside the
+// depth buffer's linear indices, so that each would fail its test at once.
+// A rotated coordinate is monotonic along the chunk (each rounding step is),
+// so the chunk's first and last samples bound all the others; they are
+// worked out with the very operations of rotatePairChunk.
+bool chunkMissesBuffer(const Frame& fr, const Step1View& v, const RowGeometry& g,
+                       std::int32_t first, std::int32_t step, std::int32_t n) {
+#if defined(__SSE2__)
+    const int c = g.innerAxis;
+    const double f = first, s = step;
+    const __m128d d = _mm_set_pd(f + (n - 1) * s, f);
+    auto coordinate = [&](int r) {
+        const __m128d sum =
+            _mm_add_pd(_mm_mul_pd(_mm_set1_pd(fr.m[r][c]), d), _mm_set1_pd(g.fixedA[r]));
+        const __m128d whole = c == 0 ? _mm_add_pd(sum, _mm_set1_pd(g.fixedB[r])) : sum;
+        alignas(16) std::int32_t ends[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(ends), _mm_cvttpd_epi32(whole));
+        return std::pair<std::int64_t, std::int64_t>{std::min(ends[0], ends[1]),
+                                                     std::max(ends[0], ends[1])};
+    };
+    const auto [xLow, xHigh] = coordinate(0);
+    const auto [yLow, yHigh] = coordinate(1);
+    const std::int64_t w = v.width;
+    const std::int64_t highest = w * (v.centerY + yHigh) + v.centerX + xHigh;
+    const std::int64_t lowest = w * (v.centerY + yLow) + v.centerX + xLow;
+    return highest < 0 || lowest >= w * v.height;
+#else
+    (void)fr, (void)v, (void)g, (void)first, (void)step, (void)n;
+    return false;
+#endif
+}
+
 // Rotates the pair's chunk; with a view, also works out the k = 1, f = 1
 // depth indices (on SSE2; elsewhere the splat loop does).
 void rotatePair(const Frame& fr, int pair, const RowGeometry& ga, const RowGeometry& gb,
@@ -575,17 +608,22 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
             // Inner loop values stay within [lo, h), so they fit 32 bits.
             const auto first = static_cast<std::int32_t>(fr.low + j0 * k);
             const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(k, span));
-            rotatePair(fr, pair, ga, gb, showA, showB, first, stepInner, m,
-                       P == Path::Step1Reduce1 ? &view : nullptr, ca, cb);
             if constexpr (P == Path::Step1Reduce1) {
-                if (showA && showB)
+                // A chunk wholly off the screen's top or bottom, common for a
+                // large cube, is left out without being rotated.
+                const bool doA = showA && !chunkMissesBuffer(fr, view, ga, first, stepInner, m);
+                const bool doB = showB && !chunkMissesBuffer(fr, view, gb, first, stepInner, m);
+                if (!doA && !doB) continue;
+                rotatePair(fr, pair, ga, gb, doA, doB, first, stepInner, m, &view, ca, cb);
+                if (doA && doB)
                     splatStep1Chunk<true, true>(fr, view, paintA, paintB, j0, m, ca, cb);
-                else if (showA)
+                else if (doA)
                     splatStep1Chunk<true, false>(fr, view, paintA, paintB, j0, m, ca, cb);
                 else
                     splatStep1Chunk<false, true>(fr, view, paintA, paintB, j0, m, ca, cb);
                 continue;
             }
+            rotatePair(fr, pair, ga, gb, showA, showB, first, stepInner, m, nullptr, ca, cb);
             for (std::int32_t t = 0; t < m; ++t) {
                 const std::int64_t texX = (j0 + t) * k;  // inner value + h
                 if (showA) plot(paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
