@@ -214,9 +214,7 @@ struct Step1View {
 // the buffer.
 using DepthLanes = __m128i;
 inline DepthLanes depthLanes(std::int16_t z) {
-    const std::uint64_t lanes =
-        static_cast<std::uint16_t>(z) * 0x0000000100010001ull | 0x8000000000000000ull;
-    return _mm_set_epi64x(0, static_cast<long long>(lanes));
+    return _mm_insert_epi16(_mm_shufflelo_epi16(_mm_cvtsi32_si128(z), 0), INT16_MIN, 3);
 }
 inline void raiseThree(std::int16_t* c, DepthLanes zz) {
     auto* at = reinterpret_cast<__m128i*>(c);
