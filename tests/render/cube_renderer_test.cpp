@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/headless/headless.h"
@@ -109,8 +110,8 @@ protected:
     // Renders with both renderers; the number of differing pixels, with a
     // description of the first difference in *where.
     static int compareFrames(std::int32_t w, std::int32_t h, const Angles& a, std::string* where,
-                             bool depthMemory = true) {
-        Surface production(w, h, 3), reference(w, h, 3);
+                             bool depthMemory = true, std::int32_t pad = 3) {
+        Surface production(w, h, pad), reference(w, h, pad);
         headless::setGlobalAllocFails(!depthMemory);
         createDepthBuffer(w, h);
         renderCube(production.view, a.a, a.b, a.c);
@@ -172,6 +173,23 @@ TEST_F(CubeRendererTest, ColourSidesWithAnEmptyPairAndAnOddEdgeMatchTheReference
     setScene({Kind::Colour, Kind::Colour, Kind::Empty, Kind::Empty, Kind::Colour, Kind::Empty},
              47);
     expectGridMatches(100, 80, 47, 50, 40);
+}
+
+TEST_F(CubeRendererTest, FacesLongerThanTheRenderersWorkBatchesMatchOnTightAndPaddedRows) {
+    // The step-1 path works through a row of samples in batches, so faces
+    // well past a few hundred samples and rows with no stride padding are
+    // where a batch's last sample could take a wrong texel or pixel.
+    setScene({Kind::Picture, Kind::Picture, Kind::Colour, Kind::Picture, Kind::Empty,
+              Kind::Picture}, 301);
+    for (const std::int32_t pad : {0, 5})
+        for (const auto& [cx, cy] : {std::pair{200, 150}, std::pair{12, 290}, std::pair{390, 8}})
+            for (const Angles& a : kAngles) {
+                setView(301, 1, 1, cx, cy);
+                std::string where;
+                EXPECT_EQ(compareFrames(400, 300, a, &where, true, pad), 0)
+                    << "pad " << pad << " centre " << cx << "," << cy << " angles " << a.a << ","
+                    << a.b << "," << a.c << ": " << where;
+            }
 }
 
 TEST_F(CubeRendererTest, LargeStepsMatchTheReferenceAcrossRowsAndWholeBuffer) {
