@@ -64,6 +64,14 @@ protected:
         std::filesystem::remove_all(dir_, ignored);
     }
 
+    // A further run within one test: the platform and the host record afresh.
+    static void restart() {
+        headless::reset();
+        hostState = HostState{};
+        headless::setCommandLine("\"saver/rovanta\" /s");
+        headless::setScreenSize(64, 48);
+    }
+
     static std::filesystem::path settingsFile() { return "saver/rovanta.cfg"; }
 
     static std::vector<std::uint8_t> readSettingsFile() {

@@ -27,6 +27,16 @@ protected:
         headless::installPasswordVerifier();
         headless::setPasswordAnswer(answer);
     }
+
+    // Space ends the saver at once: no password asked, running state untouched.
+    static void expectSpaceClosesUnasked() {
+        headless::at(100, [] { headless::keyDown(kVkSpace); });
+        EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+        EXPECT_EQ(headless::now(), 100u);
+        EXPECT_TRUE(headless::passwordVerifyCalls().empty());
+        EXPECT_TRUE(headless::systemParameterCalls().empty());
+        EXPECT_EQ(headless::libraryReferences("PASSWORD.CPL"), 0);
+    }
 };
 
 TEST_F(HostWindowTest, SmallMovementsAddUpAgainstAFixedReference) {
@@ -174,10 +184,7 @@ TEST_F(HostWindowTest, EachPressEndsTheSaverWithoutPassword) {
     };
     for (std::size_t i = 0; i < presses.size(); ++i) {
         SCOPED_TRACE(i);
-        headless::reset();
-        hostState = HostState{};
-        headless::setCommandLine("\"saver/rovanta\" /s");
-        headless::setScreenSize(64, 48);
+        restart();
         headless::at(120, presses[i]);
         EXPECT_EQ(hostMain(kInstance, "/s"), 0);
         EXPECT_EQ(headless::now(), 120u);
@@ -188,25 +195,13 @@ TEST_F(HostWindowTest, WithoutPasswordTheRunningStateIsNeverTouched) {
     // The family has the check, but the desktop asks for no password.
     headless::setWin95Family(true);
     headless::installPasswordVerifier();
-    headless::at(100, [] { headless::keyDown(kVkSpace); });
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_EQ(headless::now(), 100u);
-    EXPECT_TRUE(headless::passwordVerifyCalls().empty());
-    EXPECT_TRUE(headless::systemParameterCalls().empty());
-    EXPECT_EQ(headless::libraryReferences("PASSWORD.CPL"), 0);
+    expectSpaceClosesUnasked();
 
     // Off the family the desktop's password setting is not even read.
-    headless::reset();
-    hostState = HostState{};
-    headless::setCommandLine("\"saver/rovanta\" /s");
-    headless::setScreenSize(64, 48);
+    restart();
     headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", {1, 0, 0, 0});
     headless::installPasswordVerifier();
-    headless::at(100, [] { headless::keyDown(kVkSpace); });
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_EQ(headless::now(), 100u);
-    EXPECT_TRUE(headless::passwordVerifyCalls().empty());
-    EXPECT_TRUE(headless::systemParameterCalls().empty());
+    expectSpaceClosesUnasked();
 }
 
 TEST_F(HostWindowTest, PasswordRefusalRecheckPauseAndApproval) {
@@ -324,10 +319,7 @@ TEST_F(HostWindowTest, InputMethodIsDetachedAndRestored) {
     EXPECT_EQ(calls[1].window, calls[0].window);
 
     // A library that is not loaded yet is left alone.
-    headless::reset();
-    hostState = HostState{};
-    headless::setCommandLine("\"saver/rovanta\" /s");
-    headless::setScreenSize(64, 48);
+    restart();
     headless::installInputMethod(false);
     headless::at(100, [] { headless::keyDown(kVkSpace); });
     EXPECT_EQ(hostMain(kInstance, "/s"), 0);
@@ -348,25 +340,14 @@ TEST_F(HostWindowTest, PasswordSettingEdgeCasesMeanNoPassword) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        headless::reset();
-        hostState = HostState{};
-        headless::setCommandLine("\"saver/rovanta\" /s");
-        headless::setScreenSize(64, 48);
+        restart();
         headless::setWin95Family(true);
         headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", c.value);
         headless::installPasswordVerifier(c.withExport);
-        headless::at(100, [] { headless::keyDown(kVkSpace); });
-        EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-        EXPECT_EQ(headless::now(), 100u);
-        EXPECT_TRUE(headless::passwordVerifyCalls().empty());
-        EXPECT_TRUE(headless::systemParameterCalls().empty());
-        EXPECT_EQ(headless::libraryReferences("PASSWORD.CPL"), 0);
+        expectSpaceClosesUnasked();
     }
     // A one-byte value counts as its low byte.
-    headless::reset();
-    hostState = HostState{};
-    headless::setCommandLine("\"saver/rovanta\" /s");
-    headless::setScreenSize(64, 48);
+    restart();
     headless::setWin95Family(true);
     headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", {1},
                                headless::kRegBinary);
