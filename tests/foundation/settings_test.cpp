@@ -49,6 +49,19 @@ void fillRecord(char tag) {
     }
 }
 
+// The fixed defaults, with the fields worked out at start-up as given.
+void expectDefaults(std::int32_t faceSize, std::int32_t centerX, std::int32_t centerY) {
+    EXPECT_EQ(saverSettings.reduceFactor, 1);
+    EXPECT_EQ(saverSettings.pointStep, 2);
+    EXPECT_EQ(saverSettings.maxRotationDegrees, 5);
+    EXPECT_EQ(saverSettings.faceSize, faceSize);
+    EXPECT_EQ(saverSettings.centerX, centerX);
+    EXPECT_EQ(saverSettings.centerY, centerY);
+    const char* sides[kSideCount] = {"#ff0000", "#00ff00", "#0000ff",
+                                     "#ffffff", "#000000", "#f0f0ff"};
+    for (std::size_t i = 0; i < kSideCount; ++i) EXPECT_STREQ(saverSettings.sidePaths[i], sides[i]);
+}
+
 void setPath(const std::string& path) {
     std::snprintf(settingsPath, sizeof settingsPath, "%s", path.c_str());
 }
@@ -100,15 +113,8 @@ TEST(SettingsRecord, DefaultsLeaveComputedFieldsAndFieldTailsAlone) {
     saverSettings.centerY = 18;
     setDefaultSettings();
 
-    EXPECT_EQ(saverSettings.reduceFactor, 1);
-    EXPECT_EQ(saverSettings.pointStep, 2);
-    EXPECT_EQ(saverSettings.maxRotationDegrees, 5);
-    EXPECT_EQ(saverSettings.faceSize, 321);
-    EXPECT_EQ(saverSettings.centerX, 17);
-    EXPECT_EQ(saverSettings.centerY, 18);
-    const char* expected[6] = {"#ff0000", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
+    expectDefaults(321, 17, 18);
     for (std::size_t i = 0; i < kSideCount; ++i) {
-        EXPECT_STREQ(saverSettings.sidePaths[i], expected[i]);
         EXPECT_EQ(saverSettings.sidePaths[i][8], 'x') << "side " << i;
         EXPECT_EQ(saverSettings.sidePaths[i][259], 'x') << "side " << i;
     }
@@ -205,13 +211,7 @@ TEST(SettingsPath, BuiltFromThePlatformCommandLineTheSameEveryTime) {
 
 TEST_F(SettingsTest, MissingFileGivesDefaultsAndLeavesComputedFieldsZero) {
     loadSettings();
-    EXPECT_EQ(saverSettings.reduceFactor, 1);
-    EXPECT_EQ(saverSettings.pointStep, 2);
-    EXPECT_EQ(saverSettings.maxRotationDegrees, 5);
-    EXPECT_STREQ(saverSettings.sidePaths[5], "#f0f0ff");
-    EXPECT_EQ(saverSettings.faceSize, 0);
-    EXPECT_EQ(saverSettings.centerX, 0);
-    EXPECT_EQ(saverSettings.centerY, 0);
+    expectDefaults(0, 0, 0);
 }
 
 TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecordByteForByte) {
