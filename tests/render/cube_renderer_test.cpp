@@ -107,20 +107,33 @@ protected:
         saverSettings.centerY = cy;
     }
 
+    // The saver's renderer with a depth buffer of its own, as large as the
+    // surface unless another size is given.
+    static void renderProduction(Surface& frame, const Angles& a, std::int32_t depthW = 0,
+                                 std::int32_t depthH = 0) {
+        createDepthBuffer(depthW > 0 ? depthW : frame.view.width,
+                          depthH > 0 ? depthH : frame.view.height);
+        renderCube(frame.view, a.a, a.b, a.c);
+        destroyDepthBuffer();
+    }
+    static void renderReference(Surface& frame, const Angles& a, std::int32_t depthW = 0,
+                                std::int32_t depthH = 0, bool depthMemory = true) {
+        ReferenceDepth depth;
+        referenceCreateDepth(depth, depthW > 0 ? depthW : frame.view.width,
+                             depthH > 0 ? depthH : frame.view.height);
+        depth.present = depthMemory;
+        referenceRenderCube(frame.view, depth, a.a, a.b, a.c);
+    }
+
     // Renders with both renderers; the number of differing pixels, with a
     // description of the first difference in *where.
     static int compareFrames(std::int32_t w, std::int32_t h, const Angles& a, std::string* where,
                              bool depthMemory = true, std::int32_t pad = 3) {
         Surface production(w, h, pad), reference(w, h, pad);
         headless::setGlobalAllocFails(!depthMemory);
-        createDepthBuffer(w, h);
-        renderCube(production.view, a.a, a.b, a.c);
-        destroyDepthBuffer();
+        renderProduction(production, a);
         headless::setGlobalAllocFails(false);
-        ReferenceDepth depth;
-        referenceCreateDepth(depth, w, h);
-        depth.present = depthMemory;
-        referenceRenderCube(reference.view, depth, a.a, a.b, a.c);
+        renderReference(reference, a, w, h, depthMemory);
         int differing = 0;
         for (std::size_t i = 0; i < production.memory.size(); ++i) {
             if (production.memory[i] == reference.memory[i]) continue;
@@ -216,12 +229,8 @@ TEST_F(CubeRendererTest, DepthBufferOfAnotherSizeThanTheSurfaceMatchesTheReferen
     for (const std::int32_t step : {1, 2}) {
         setView(41, step, 1, 40, 30);
         Surface production(90, 50, 0), reference(90, 50, 0);
-        createDepthBuffer(70, 64);
-        renderCube(production.view, 0.4f, 0.9f, 0.2f);
-        ReferenceDepth depth;
-        referenceCreateDepth(depth, 70, 64);
-        referenceRenderCube(reference.view, depth, 0.4f, 0.9f, 0.2f);
-        destroyDepthBuffer();
+        renderProduction(production, {0.4f, 0.9f, 0.2f}, 70, 64);
+        renderReference(reference, {0.4f, 0.9f, 0.2f}, 70, 64);
         EXPECT_EQ(production.memory, reference.memory) << "k " << step;
     }
 }
@@ -257,9 +266,7 @@ TEST_F(CubeRendererTest, ConsecutiveFramesEachStartFromAnEmptyBuffer) {
             setView(61, st.k, st.f, st.cx, st.cy);
             Surface production(120, 100, 0), reference(120, 100, 0);
             renderCube(production.view, st.a.a, st.a.b, st.a.c);
-            ReferenceDepth depth;
-            referenceCreateDepth(depth, 120, 100);
-            referenceRenderCube(reference.view, depth, st.a.a, st.a.b, st.a.c);
+            renderReference(reference, st.a);
             EXPECT_EQ(production.memory, reference.memory)
                 << "writer " << writer << " k " << st.k << " at " << st.cx << "," << st.cy;
         }
@@ -272,15 +279,11 @@ TEST_F(CubeRendererTest, StepAndFactorBelowOneAreUsedAsOne) {
               Kind::Colour}, 31);
     setView(31, 1, 1, 30, 25);
     Surface expected(60, 50, 0);
-    ReferenceDepth depth;
-    referenceCreateDepth(depth, 60, 50);
-    referenceRenderCube(expected.view, depth, 0.5f, 0.6f, 0.7f);
+    renderReference(expected, {0.5f, 0.6f, 0.7f});
     for (const std::int32_t bad : {0, -1, -2147483647 - 1}) {
         setView(31, bad, bad, 30, 25);
         Surface production(60, 50, 0);
-        createDepthBuffer(60, 50);
-        renderCube(production.view, 0.5f, 0.6f, 0.7f);
-        destroyDepthBuffer();
+        renderProduction(production, {0.5f, 0.6f, 0.7f});
         EXPECT_EQ(production.memory, expected.memory) << bad;
     }
 }
@@ -294,14 +297,10 @@ TEST_F(CubeRendererTest, HugeStepGivesTheFrameOfAnyStepPastTheCube) {
     for (const Angles& a : kAngles) {
         setView(200, 300, 1, 30, 20);
         Surface expected(64, 48, 2);
-        ReferenceDepth depth;
-        referenceCreateDepth(depth, 64, 48);
-        referenceRenderCube(expected.view, depth, a.a, a.b, a.c);
+        renderReference(expected, a);
         setView(200, 2147483647, 1, 30, 20);
         Surface production(64, 48, 2);
-        createDepthBuffer(64, 48);
-        renderCube(production.view, a.a, a.b, a.c);
-        destroyDepthBuffer();
+        renderProduction(production, a);
         EXPECT_EQ(production.memory, expected.memory);
     }
 }
@@ -312,9 +311,7 @@ TEST_F(CubeRendererTest, FacingSideShowsItsPictureUprightAndColoursKeepTheirOrde
     for (int s = 2; s < 6; ++s) setColour(s, 0x11, 0x22, 0x33);
     setView(64, 1, 1, 50, 40);
     Surface frame(100, 80, 0);
-    createDepthBuffer(100, 80);
-    renderCube(frame.view, 0.0f, 0.0f, 0.0f);
-    destroyDepthBuffer();
+    renderProduction(frame, kAngles[0]);
     // Overlapping splats: the last sample to cover a pixel is the one a step
     // right and a step down, so pixel (cx + p, cy + q) shows texel (p+h+1, q+h+1).
     const Side& side = sideTable[0];
@@ -332,9 +329,7 @@ TEST_F(CubeRendererTest, FacingSideShowsItsPictureUprightAndColoursKeepTheirOrde
     setColour(0, 0x111, 0x22, 0x33);
     setView(2, 2, 1, 20, 20);
     Surface small(40, 40, 1);
-    createDepthBuffer(40, 40);
-    renderCube(small.view, 0.0f, 0.0f, 0.0f);
-    destroyDepthBuffer();
+    renderProduction(small, kAngles[0]);
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x) {
             const bool inside = x >= 16 && x <= 21 && y >= 16 && y <= 22;
@@ -360,9 +355,7 @@ TEST_F(CubeRendererTest, CubeBeyondSixteenBitDepthsKeepsTheFacingSideInFront) {
     for (int s = 1; s < 6; ++s) setColour(s, 10, 20 * s, 200);
     setView(70000, 2000, 1000, 50, 50);
     Surface frame(100, 100, 0);
-    createDepthBuffer(100, 100);
-    renderCube(frame.view, 0.0f, 0.0f, 0.0f);
-    destroyDepthBuffer();
+    renderProduction(frame, kAngles[0]);
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 100; ++x) ASSERT_EQ(frame.at(x, y), 0x00C80A14u) << x << "," << y;
 }
