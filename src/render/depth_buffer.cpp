@@ -20,8 +20,14 @@ constexpr std::int32_t kMaxSide = 32767;
 // through the operations here widens it, and the renderer notes where its
 // own direct writes can land. A frame then clears only that span, which for
 // a small cube on a large screen is a small part of the buffer.
-std::int64_t touchedFirst = 0;
+std::int64_t touchedFirst = INT64_MAX;
 std::int64_t touchedLast = -1;
+
+// Nothing touched; the first span written then wins both comparisons.
+void forgetTouched() {
+    touchedFirst = INT64_MAX;
+    touchedLast = -1;
+}
 
 void fillEmpty(std::int64_t first, std::int64_t last) {
     constexpr std::uint16_t e = static_cast<std::uint16_t>(kEmptyDepth);
@@ -42,19 +48,13 @@ void noteDepthWrites(std::int64_t first, std::int64_t last) {
     first = std::max<std::int64_t>(first, 0);
     last = std::min<std::int64_t>(last, static_cast<std::int64_t>(depthBuffer.cellCount) - 1);
     if (first > last) return;
-    if (touchedFirst > touchedLast) {
-        touchedFirst = first;
-        touchedLast = last;
-        return;
-    }
     touchedFirst = std::min(touchedFirst, first);
     touchedLast = std::max(touchedLast, last);
 }
 
 void clearTouchedDepthCells() {
     if (depthBuffer.cells != nullptr && touchedFirst <= touchedLast) fillEmpty(touchedFirst, touchedLast);
-    touchedFirst = 0;
-    touchedLast = -1;
+    forgetTouched();
 }
 
 void createDepthBuffer(std::int32_t width, std::int32_t height) {
@@ -75,8 +75,7 @@ void createDepthBuffer(std::int32_t width, std::int32_t height) {
 }
 
 void clearDepthBuffer() {
-    touchedFirst = 0;
-    touchedLast = -1;
+    forgetTouched();
     if (depthBuffer.cells == nullptr || depthBuffer.cellCount <= 0) return;
     fillEmpty(0, static_cast<std::int64_t>(depthBuffer.cellCount) - 1);
 }
@@ -155,8 +154,7 @@ void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth) {
 }
 
 void destroyDepthBuffer() {
-    touchedFirst = 0;
-    touchedLast = -1;
+    forgetTouched();
     if (depthBuffer.cells != nullptr) plat::GlobalFree(depthBuffer.cells);
     depthBuffer.cells = nullptr;
 }
