@@ -631,17 +631,17 @@ void drawPair(const Frame& fr, const Bounds& b, int pair) {
     }
 }
 
-template <int K, bool Reduce1>
+template <Path P, int K, bool Reduce1>
 void drawAllPairs(const Frame& fr, const Bounds& b) {
-    for (int pair = 0; pair < 3; ++pair) drawPair<Path::StepK, K, Reduce1>(fr, b, pair);
+    for (int pair = 0; pair < 3; ++pair) drawPair<P, K, Reduce1>(fr, b, pair);
 }
 
 template <int K>
 void drawStepK(const Frame& fr, const Bounds& b) {
     if (fr.reduce == 1)
-        drawAllPairs<K, true>(fr, b);
+        drawAllPairs<Path::StepK, K, true>(fr, b);
     else
-        drawAllPairs<K, false>(fr, b);
+        drawAllPairs<Path::StepK, K, false>(fr, b);
 }
 
 // Where this frame's direct depth writes can land. Every rotated coordinate
@@ -669,18 +669,16 @@ void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) 
 
     const bool fastOk = depthBuffer.cells != nullptr && fr.depthDivisor == 1 &&
                         depthBuffer.width == target.width &&
-                        depthBuffer.height == target.height && target.pixels != nullptr;
+                        depthBuffer.height == target.height;
     const Bounds b{depthBuffer.width, depthBuffer.height, target.stride, depthBuffer.cells,
                    target.pixels};
     const bool step1Ok = fr.step != 1 || (fr.reduce == 1 && b.width >= 4 && b.height >= 3);
     if (!fastOk || fr.step > kMaxUnrolledStep || !step1Ok) {
-        for (int pair = 0; pair < 3; ++pair) drawPair<Path::Generic, 0, false>(fr, b, pair);
+        drawAllPairs<Path::Generic, 0, false>(fr, b);
         return;
     }
     switch (fr.step) {
-        case 1:
-            for (int pair = 0; pair < 3; ++pair) drawPair<Path::Step1Reduce1, 1, true>(fr, b, pair);
-            break;
+        case 1: drawAllPairs<Path::Step1Reduce1, 1, true>(fr, b); break;
         case 2: drawStepK<2>(fr, b); break;
         case 3: drawStepK<3>(fr, b); break;
         case 4: drawStepK<4>(fr, b); break;
