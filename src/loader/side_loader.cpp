@@ -166,24 +166,24 @@ std::int32_t parseHexPair(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
-int loadSide(Side& side, const char* spec) {
-    if (spec == nullptr) spec = "";
-    if (std::strlen(spec) == 7 && spec[0] == '#') {
+int loadSide(Side& side, const char* text) {
+    if (text == nullptr) text = "";
+    if (std::strlen(text) == 7 && text[0] == '#') {
         side.height = -1;
         side.width = -1;
-        side.red = parseHexPair(spec + 1);
-        side.green = parseHexPair(spec + 3);
-        side.blue = parseHexPair(spec + 5);
+        side.red = parseHexPair(text + 1);
+        side.green = parseHexPair(text + 3);
+        side.blue = parseHexPair(text + 5);
         side.isEmpty = 0;
         return 0;
     }
-    if (equalsNoneIgnoringCase(spec)) {
+    if (equalsNoneIgnoringCase(text)) {
         side.isEmpty = 1;
         return 0;
     }
 
     side.isEmpty = 0;
-    std::FILE* file = std::fopen(spec, "rb");
+    std::FILE* file = std::fopen(text, "rb");
     if (file == nullptr) return 1;
     DecodeJob job{};
     job.file = file;
@@ -203,14 +203,15 @@ std::int32_t edgeLengthOfSides() {
     return edge == 10000 ? 200 : edge;
 }
 
-std::int32_t loadAllSides(const char* spec1, const char* spec2, const char* spec3,
-                          const char* spec4, const char* spec5, const char* spec6) {
-    const char* specs[6] = {spec1, spec2, spec3, spec4, spec5, spec6};
+std::int32_t loadAllSides(const char* text1, const char* text2, const char* text3,
+                          const char* text4, const char* text5, const char* text6) {
+    const char* texts[6] = {text1, text2, text3, text4, text5, text6};
     for (int i = 0; i < 6; ++i) {
-        if (loadSide(sideTable[i], specs[i]) != 0) {
-            char text[kMessageSize];
-            std::snprintf(text, sizeof text, "Image %s not found.", specs[i] != nullptr ? specs[i] : "");
-            plat::MessageBoxA(loaderMessageOwner, text, "Error", plat::MB_ICONERROR);
+        if (loadSide(sideTable[i], texts[i]) != 0) {
+            char message[kMessageSize];
+            std::snprintf(message, sizeof message, "Image %s not found.",
+                          texts[i] != nullptr ? texts[i] : "");
+            plat::MessageBoxA(loaderMessageOwner, message, "Error", plat::MB_ICONERROR);
             return 0;
         }
     }

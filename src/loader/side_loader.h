@@ -11,9 +11,9 @@
 #include "render/side_table.h"
 
 std::int32_t parseHexPair(const char* text);
-int loadSide(Side& side, const char* spec);
-std::int32_t loadAllSides(const char* spec1, const char* spec2, const char* spec3,
-                          const char* spec4, const char* spec5, const char* spec6);
+int loadSide(Side& side, const char* text);
+std::int32_t loadAllSides(const char* text1, const char* text2, const char* text3,
+                          const char* text4, const char* text5, const char* text6);
 std::int32_t edgeLengthOfSides();
 
 // Owner window of the "Image %s not found." box; 0 means none. The dialog
