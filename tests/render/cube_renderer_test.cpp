@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -125,27 +124,26 @@ protected:
         referenceRenderCube(frame.view, depth, a.a, a.b, a.c);
     }
 
-    // Renders with both renderers; the number of differing pixels, with a
-    // description of the first difference in *where.
-    static int compareFrames(std::int32_t w, std::int32_t h, const Angles& a, std::string* where,
-                             bool depthMemory = true, std::int32_t pad = 3) {
+    // Renders with both renderers; a failure tells how many pixels differ
+    // and where the first one is.
+    static ::testing::AssertionResult framesMatch(std::int32_t w, std::int32_t h, const Angles& a,
+                                                  bool depthMemory = true, std::int32_t pad = 3) {
         Surface production(w, h, pad), reference(w, h, pad);
         headless::setGlobalAllocFails(!depthMemory);
         renderProduction(production, a);
         headless::setGlobalAllocFails(false);
         renderReference(reference, a, w, h, depthMemory);
         int differing = 0;
+        std::ostringstream first;
         for (std::size_t i = 0; i < production.memory.size(); ++i) {
             if (production.memory[i] == reference.memory[i]) continue;
-            if (differing++ == 0) {
-                std::ostringstream os;
-                os << "first at (" << i % production.view.stride << "," << i / production.view.stride
-                   << "): production " << std::hex << production.memory[i] << " reference "
-                   << reference.memory[i];
-                *where = os.str();
-            }
+            if (differing++ == 0)
+                first << "first at (" << i % production.view.stride << ","
+                      << i / production.view.stride << "): production " << std::hex
+                      << production.memory[i] << " reference " << reference.memory[i];
         }
-        return differing;
+        if (differing == 0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << differing << " pixels differ, " << first.str();
     }
 
     // The whole grid of steps, reduce factors and angles on one surface.
@@ -156,11 +154,9 @@ protected:
             for (const std::int32_t reduce : {1, 2, 3})
                 for (const Angles& a : kAngles) {
                     setView(faceSize, step, reduce, cx, cy);
-                    std::string where;
-                    const int differing = compareFrames(w, h, a, &where);
-                    EXPECT_EQ(differing, 0) << w << "x" << h << " S " << faceSize << " k " << step
-                                            << " f " << reduce << " angles " << a.a << "," << a.b
-                                            << "," << a.c << ": " << where;
+                    EXPECT_TRUE(framesMatch(w, h, a))
+                        << w << "x" << h << " S " << faceSize << " k " << step << " f " << reduce
+                        << " angles " << a.a << "," << a.b << "," << a.c;
                 }
     }
 
@@ -198,10 +194,9 @@ TEST_F(CubeRendererTest, FacesLongerThanTheRenderersWorkBatchesMatchOnTightAndPa
         for (const auto& [cx, cy] : {std::pair{200, 150}, std::pair{12, 290}, std::pair{390, 8}})
             for (const Angles& a : kAngles) {
                 setView(301, 1, 1, cx, cy);
-                std::string where;
-                EXPECT_EQ(compareFrames(400, 300, a, &where, true, pad), 0)
+                EXPECT_TRUE(framesMatch(400, 300, a, true, pad))
                     << "pad " << pad << " centre " << cx << "," << cy << " angles " << a.a << ","
-                    << a.b << "," << a.c << ": " << where;
+                    << a.b << "," << a.c;
             }
 }
 
@@ -218,8 +213,7 @@ TEST_F(CubeRendererTest, MissingDepthMemoryDrawsEverySampleLikeTheReference) {
     for (const std::int32_t step : {1, 3})
         for (const Angles& a : kAngles) {
             setView(41, step, 1, 40, 30);
-            std::string where;
-            EXPECT_EQ(compareFrames(80, 60, a, &where, false), 0) << "k " << step << ": " << where;
+            EXPECT_TRUE(framesMatch(80, 60, a, false)) << "k " << step;
         }
 }
 
@@ -366,8 +360,7 @@ TEST_F(CubeRendererTest, PictureSmallerThanTheCubeReadsNothingOutsideIt) {
     for (int s = 1; s < 6; ++s) setColour(s, 0, 0, 255);
     for (const std::int32_t step : {1, 2}) {
         setView(40, step, 1, 40, 30);
-        std::string where;
-        EXPECT_EQ(compareFrames(80, 60, kAngles[2], &where), 0) << where;
+        EXPECT_TRUE(framesMatch(80, 60, kAngles[2])) << "k " << step;
     }
 }
 
