@@ -84,25 +84,18 @@ void referenceFrame(int i) {
     referenceRenderCube(bench->surface, bench->referenceDepth, a[0], a[1], a[2]);
 }
 
-void BM_Reference(benchmark::State& state) {
+void runFrames(benchmark::State& state, void (*frame)(int)) {
     loadScene(static_cast<int>(state.range(0)));
     int i = 0;
     for (auto _ : state) {
-        referenceFrame(i++);
+        frame(i++);
         benchmark::DoNotOptimize(bench->pixels.data());
     }
     state.SetLabel(kSceneNames[state.range(0)]);
 }
 
-void BM_Production(benchmark::State& state) {
-    loadScene(static_cast<int>(state.range(0)));
-    int i = 0;
-    for (auto _ : state) {
-        productionFrame(i++);
-        benchmark::DoNotOptimize(bench->pixels.data());
-    }
-    state.SetLabel(kSceneNames[state.range(0)]);
-}
+void BM_Reference(benchmark::State& state) { runFrames(state, referenceFrame); }
+void BM_Production(benchmark::State& state) { runFrames(state, productionFrame); }
 
 void BM_BlackenSurface(benchmark::State& state) {
     for (auto _ : state) {
