@@ -52,10 +52,7 @@ TEST_F(HostEntryTest, TailsThatSelectNoModeEndWithMinusOne) {
 TEST_F(HostEntryTest, FullScreenSpellings) {
     for (const char* tail : {"/s", "-s", "S", "//s", "/ S", "-/ -s trailing text"}) {
         SCOPED_TRACE(tail);
-        headless::reset();
-        hostState = HostState{};
-        headless::setCommandLine("\"saver/rovanta\" /s");
-        headless::setScreenSize(64, 48);
+        restart();
         plat::Window foreground = 0;
         headless::at(100, [&] {
             foreground = plat::GetForegroundWindow();
@@ -143,9 +140,7 @@ TEST_F(HostEntryTest, ChangePasswordOnTheWindows95FamilyOnly) {
 }
 
 TEST_F(HostEntryTest, ASecondFullScreenStartBringsTheFirstForward) {
-    headless::setWin95Family(true);
-    headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", {1, 0, 0, 0});
-    headless::installPasswordVerifier();
+    requirePassword(1);
     const plat::Window first =
         headless::createForeignWindow(64, 48, "WindowsScreenSaverClass", "Screen Saver");
 
@@ -160,7 +155,6 @@ TEST_F(HostEntryTest, ASecondFullScreenStartBringsTheFirstForward) {
     headless::createForeignWindow(64, 48, "WindowsScreenSaverClass", "Preview");
     headless::destroyForeignWindow(first);
     headless::at(100, [] { headless::keyDown(' '); });
-    headless::setPasswordAnswer(1);
     EXPECT_EQ(hostMain(kInstance, "/s"), 0);
     EXPECT_NE(hostState.saverWindow, 0u);
 }
@@ -176,10 +170,7 @@ TEST_F(HostEntryTest, AFaultInsideAModeEndsThroughTheGuardWithTheRunningStateOff
     if (child == 0) {
         ::close(report[0]);
         headless::setRunningStateReport(report[1]);
-        headless::setWin95Family(true);
-        headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword",
-                                   {1, 0, 0, 0});
-        headless::installPasswordVerifier();
+        requirePassword(1);
         headless::setPasswordHook([](plat::Window) {
             // Raised rather than provoked: a sanitizer build reports a null
             // store itself before any signal.

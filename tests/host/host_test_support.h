@@ -72,6 +72,14 @@ protected:
         headless::setScreenSize(64, 48);
     }
 
+    // A desktop that asks for the password, and a verifier giving `answer`.
+    static void requirePassword(std::int32_t answer) {
+        headless::setWin95Family(true);
+        headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", {1, 0, 0, 0});
+        headless::installPasswordVerifier();
+        headless::setPasswordAnswer(answer);
+    }
+
     static std::filesystem::path settingsFile() { return "saver/rovanta.cfg"; }
 
     static std::vector<std::uint8_t> readSettingsFile() {

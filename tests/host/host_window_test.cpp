@@ -21,13 +21,6 @@ protected:
     static bool saverAlive() { return plat::IsWindow(hostState.saverWindow); }
     static int closeRequests() { return countPosted(hostState.saverWindow, plat::WM_CLOSE); }
 
-    static void requirePassword(std::int32_t answer) {
-        headless::setWin95Family(true);
-        headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", {1, 0, 0, 0});
-        headless::installPasswordVerifier();
-        headless::setPasswordAnswer(answer);
-    }
-
     // Space ends the saver at once: no password asked, running state untouched.
     static void expectSpaceClosesUnasked() {
         headless::at(100, [] { headless::keyDown(kVkSpace); });
