@@ -75,6 +75,17 @@ std::string keyPath(const std::string& text) {
     return out;
 }
 
+// The path of an open key ("" for HKEY_CURRENT_USER); false for a handle
+// that is not open.
+bool openKeyPath(plat::Key key, std::string* path) {
+    path->clear();
+    if (key == plat::HKEY_CURRENT_USER) return true;
+    auto it = sys().openKeys.find(key);
+    if (it == sys().openKeys.end()) return false;
+    *path = it->second;
+    return true;
+}
+
 std::string joinKey(const std::string& parent, const std::string& child) {
     if (parent.empty()) return child;
     if (child.empty()) return parent;
@@ -132,17 +143,7 @@ bool ensureAlternateStack() {
 
 }  // namespace
 
-void resetSystem() {
-    SystemState& s = sys();
-    s.commandLine.clear();
-    s.libraries.clear();
-    s.registry.clear();
-    s.openKeys.clear();
-    s.nextKey = 0x1000;
-    s.platformId = 2;
-    s.allocFails = false;
-    s.screenSaverRunning = false;
-}
+void resetSystem() { sys() = SystemState{}; }
 
 }  // namespace linuxplat::detail
 
@@ -262,13 +263,7 @@ bool FreeLibrary(Module module) {
 long RegOpenKeyA(Key parent, const char* subKey, Key* result) {
     if (!result) return kErrorInvalidParameter;
     std::string base;
-    if (parent == HKEY_CURRENT_USER) {
-        base = "";
-    } else {
-        auto it = sys().openKeys.find(parent);
-        if (it == sys().openKeys.end()) return kErrorInvalidHandle;
-        base = it->second;
-    }
+    if (!openKeyPath(parent, &base)) return kErrorInvalidHandle;
     std::string path = joinKey(base, keyPath(subKey ? subKey : ""));
     if (path.empty() && parent == HKEY_CURRENT_USER) {
         *result = HKEY_CURRENT_USER;
@@ -284,11 +279,7 @@ long RegOpenKeyA(Key parent, const char* subKey, Key* result) {
 long RegQueryValueExA(Key key, const char* valueName, std::uint32_t* type, std::uint8_t* data,
                       std::uint32_t* dataSize) {
     std::string path;
-    if (key != HKEY_CURRENT_USER) {
-        auto it = sys().openKeys.find(key);
-        if (it == sys().openKeys.end()) return kErrorInvalidHandle;
-        path = it->second;
-    }
+    if (!openKeyPath(key, &path)) return kErrorInvalidHandle;
     if (data && !dataSize) return kErrorInvalidParameter;
     auto k = sys().registry.find(path);
     if (k == sys().registry.end()) return kErrorFileNotFound;
