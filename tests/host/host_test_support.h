@@ -87,6 +87,11 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
+    static std::vector<std::uint8_t> fileImage(const SaverSettings& s) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&s);
+        return {p, p + sizeof s};
+    }
+
     static SaverSettings settingsFromFile() {
         SaverSettings s{};
         const std::vector<std::uint8_t> bytes = readSettingsFile();

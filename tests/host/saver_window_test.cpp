@@ -41,8 +41,7 @@ TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreen) {
     expected.faceSize = 200;
     expected.centerX = 512;
     expected.centerY = 384;
-    const auto* image = reinterpret_cast<const std::uint8_t*>(&expected);
-    EXPECT_EQ(readSettingsFile(), std::vector<std::uint8_t>(image, image + sizeof expected));
+    EXPECT_EQ(readSettingsFile(), fileImage(expected));
     EXPECT_TRUE(headless::messageBoxes().empty());
     EXPECT_EQ(headless::frameCount(), 2);
 }
