@@ -169,13 +169,6 @@ std::vector<plat::Window> childrenOf(plat::Window parent) {
 }
 
 plat::LResult callProcedure(plat::Window window, std::uint32_t message, plat::WParam wParam,
-                            plat::LParam lParam);
-
-}  // namespace
-
-namespace {
-
-plat::LResult callProcedure(plat::Window window, std::uint32_t message, plat::WParam wParam,
                             plat::LParam lParam) {
     WindowRecord* w = findWindow(window);
     if (!w) return 0;
