@@ -91,6 +91,9 @@ void initDialog(plat::Window dialog) {
     initSideFileDialog(dialog);
     plat::InitCommonControls();
     chosenFileTitle[0] = '\0';
+    // The command line stays as it is for the whole process, so the path
+    // built here serves every later OK.
+    buildSettingsPath();
     loadSettings();
     for (std::size_t i = 0; i < kSideCount; ++i)
         plat::SetDlgItemTextA(dialog, kSideEditBoxes[i], sideText(i));
@@ -141,7 +144,6 @@ int browseForSide(plat::Window owner, char* sideText) {
 
 std::intptr_t ConfigDialogProc(plat::Window dialog, std::uint32_t message, plat::WParam wParam,
                                plat::LParam) {
-    buildSettingsPath();
     if (message == plat::WM_INITDIALOG) {
         initDialog(dialog);
         return 1;
