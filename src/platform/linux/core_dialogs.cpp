@@ -22,9 +22,22 @@ constexpr std::int32_t kBaseUnitX = 6;
 constexpr std::int32_t kBaseUnitY = 13;
 
 bool endedPredicate(void* context) {
-    plat::Window dialog = *static_cast<plat::Window*>(context);
+    return dialogEnded(*static_cast<plat::Window*>(context));
+}
+
+// The text of a dialog's control; null when there is no such dialog or control.
+std::string* dialogItem(plat::Window dialog, int itemId) {
     WindowRecord* w = findWindow(dialog);
-    return !w || w->ended;
+    if (!w || !w->isDialog) return nullptr;
+    auto it = w->items.find(itemId);
+    return it == w->items.end() ? nullptr : &it->second;
+}
+
+void notifyEditChanged(plat::Window dialog, int itemId) {
+    plat::SendMessageA(dialog, plat::WM_COMMAND,
+                       (static_cast<plat::WParam>(kEditChanged) << 16) |
+                           static_cast<std::uint16_t>(itemId),
+                       0);
 }
 
 bool isEditControl(int id) {
@@ -61,22 +74,15 @@ namespace linuxplat {
 using namespace detail;
 
 void setDialogItemTextFromUser(plat::Window dialog, int itemId, const char* text) {
-    WindowRecord* w = findWindow(dialog);
-    if (!w || !w->isDialog) return;
-    auto it = w->items.find(itemId);
-    if (it == w->items.end()) return;
-    it->second = text ? text : "";
-    plat::SendMessageA(dialog, plat::WM_COMMAND,
-                       (static_cast<plat::WParam>(kEditChanged) << 16) |
-                           static_cast<std::uint16_t>(itemId),
-                       0);
+    std::string* item = dialogItem(dialog, itemId);
+    if (!item) return;
+    *item = text ? text : "";
+    notifyEditChanged(dialog, itemId);
 }
 
 std::string dialogItemText(plat::Window dialog, int itemId) {
-    WindowRecord* w = findWindow(dialog);
-    if (!w || !w->isDialog) return {};
-    auto it = w->items.find(itemId);
-    return it == w->items.end() ? std::string{} : it->second;
+    const std::string* item = dialogItem(dialog, itemId);
+    return item ? *item : std::string{};
 }
 
 plat::Window activeDialog() {
@@ -149,29 +155,23 @@ bool EndDialog(Window dialog, std::intptr_t result) {
 }
 
 bool SetDlgItemTextA(Window dialog, int itemId, const char* text) {
-    WindowRecord* w = findWindow(dialog);
-    if (!w || !w->isDialog) return false;
-    auto it = w->items.find(itemId);
-    if (it == w->items.end()) return false;
-    it->second = text ? text : "";
-    if (backend().dialogItemChanged) backend().dialogItemChanged(dialog, itemId, it->second.c_str());
+    std::string* item = dialogItem(dialog, itemId);
+    if (!item) return false;
+    *item = text ? text : "";
+    if (backend().dialogItemChanged) backend().dialogItemChanged(dialog, itemId, item->c_str());
     // A single-line edit control tells its dialog of every change, set by
     // program or typed.
-    if (isEditControl(itemId))
-        SendMessageA(dialog, WM_COMMAND,
-                     (static_cast<WParam>(kEditChanged) << 16) | static_cast<std::uint16_t>(itemId), 0);
+    if (isEditControl(itemId)) notifyEditChanged(dialog, itemId);
     return true;
 }
 
 std::uint32_t GetDlgItemTextA(Window dialog, int itemId, char* buffer, int bufferSize) {
     if (!buffer || bufferSize <= 0) return 0;
     buffer[0] = '\0';
-    WindowRecord* w = findWindow(dialog);
-    if (!w || !w->isDialog) return 0;
-    auto it = w->items.find(itemId);
-    if (it == w->items.end()) return 0;
-    std::size_t n = std::min(it->second.size(), static_cast<std::size_t>(bufferSize) - 1);
-    std::memcpy(buffer, it->second.data(), n);
+    const std::string* item = dialogItem(dialog, itemId);
+    if (!item) return 0;
+    std::size_t n = std::min(item->size(), static_cast<std::size_t>(bufferSize) - 1);
+    std::memcpy(buffer, item->data(), n);
     buffer[n] = '\0';
     return static_cast<std::uint32_t>(n);
 }
