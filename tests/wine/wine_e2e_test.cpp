@@ -98,6 +98,9 @@ std::optional<int> waitFor(Process& p, std::chrono::milliseconds wait) {
     }
 }
 
+// The exit status, -1 when still running after `wait`.
+int exitCode(Process& p, std::chrono::milliseconds wait) { return waitFor(p, wait).value_or(-1); }
+
 bool running(Process& p) { return p.pid > 0 && !waitFor(p, 0ms).has_value(); }
 
 void killProcess(Process& p) {
@@ -113,12 +116,9 @@ int runToEnd(const std::vector<std::string>& args, std::chrono::milliseconds lim
              const std::vector<std::string>& moreEnvironment = {}) {
     Process p = spawn(args, moreEnvironment);
     if (p.pid < 0) return -1;
-    const auto code = waitFor(p, limit);
-    if (!code) {
-        killProcess(p);
-        return -1;
-    }
-    return *code;
+    const int code = exitCode(p, limit);
+    if (code == -1) killProcess(p);
+    return code;
 }
 
 std::string capture(const std::string& command) {
@@ -256,13 +256,27 @@ bool windowShown(const std::string& title) {
     return !x11("search --onlyvisible --name '^" + title + "$'").empty();
 }
 
-bool waitForWindow(const std::string& title, std::chrono::milliseconds limit = 20s) {
+// Wine takes a moment to put a new window on the display and to take a
+// closed one off.
+bool waitForWindowState(const std::string& title, bool shown, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-        if (windowShown(title)) return true;
+        if (windowShown(title) == shown) return true;
         std::this_thread::sleep_for(100ms);
     }
     return false;
+}
+bool waitForWindow(const std::string& title, std::chrono::milliseconds limit = 20s) {
+    return waitForWindowState(title, true, limit);
+}
+bool waitForWindowGone(const std::string& title) { return waitForWindowState(title, false, 10s); }
+
+// The window is up and has had `settle` to draw and take input.
+bool windowSettles(const std::string& title, std::chrono::milliseconds settle,
+                   std::chrono::milliseconds limit = 20s) {
+    if (!waitForWindow(title, limit)) return false;
+    std::this_thread::sleep_for(settle);
+    return true;
 }
 
 void pressKey(const std::string& key) { x11("key " + key); }
@@ -280,32 +294,25 @@ void pressKeyIn(const std::string& title, const std::string& key) {
     pressKey(key);
 }
 
-// Wine takes a moment to take a closed window off the display.
-bool waitForWindowGone(const std::string& title, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (!windowShown(title)) return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return false;
-}
 void moveMouseTo(int x, int y) { x11("mousemove " + std::to_string(x) + " " + std::to_string(y)); }
 void moveMouseBy(int dx, int dy) {
     x11("mousemove_relative -- " + std::to_string(dx) + " " + std::to_string(dy));
 }
 
-Process startSaver(const std::vector<std::string>& args,
-                   const std::vector<std::string>& moreEnvironment = {}) {
+std::vector<std::string> saverCommand(const std::vector<std::string>& args) {
     std::vector<std::string> all{wine.loader, kSaver};
     all.insert(all.end(), args.begin(), args.end());
-    return spawn(all, moreEnvironment);
+    return all;
+}
+
+Process startSaver(const std::vector<std::string>& args,
+                   const std::vector<std::string>& moreEnvironment = {}) {
+    return spawn(saverCommand(args), moreEnvironment);
 }
 
 int runSaver(const std::vector<std::string>& args, std::chrono::milliseconds limit = 30s,
              const std::vector<std::string>& moreEnvironment = {}) {
-    std::vector<std::string> all{wine.loader, kSaver};
-    all.insert(all.end(), args.begin(), args.end());
-    return runToEnd(all, limit, moreEnvironment);
+    return runToEnd(saverCommand(args), limit, moreEnvironment);
 }
 
 void reg(const std::vector<std::string>& args) {
@@ -448,8 +455,7 @@ protected:
 TEST_F(WineSaver, FullScreenDrawsTheDefaultCubeSavesTheSettingsAndAKeyEndsIt) {
     Process saver = startSaver({"/s"});
     SaverGuard guard{saver};
-    ASSERT_TRUE(waitForWindow("Screen Saver")) << "no full-screen window";
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(windowSettles("Screen Saver", 1500ms)) << "no full-screen window";
 
     const Screenshot shot = screenshot();
     ASSERT_EQ(shot.width, kScreenWidth);
@@ -471,39 +477,31 @@ TEST_F(WineSaver, FullScreenDrawsTheDefaultCubeSavesTheSettingsAndAKeyEndsIt) {
 
     EXPECT_TRUE(running(saver));
     pressKey("space");
-    const auto code = waitFor(saver, 15s);
-    ASSERT_TRUE(code.has_value()) << "a key press did not end the saver";
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(saver, 15s), 0) << "a key press did not end the saver";
 }
 
 TEST_F(WineSaver, SmallMouseMovementsAddUpUntilTheyEndTheSaver) {
     Process saver = startSaver({"/s"});
     SaverGuard guard{saver};
-    ASSERT_TRUE(waitForWindow("Screen Saver"));
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(windowSettles("Screen Saver", 1500ms));
 
     moveMouseBy(2, 1);  // 3 pixels from where it started
     EXPECT_FALSE(waitFor(saver, 2s).has_value()) << "a movement of 3 pixels ended the saver";
     moveMouseBy(3, 3);  // now 5 + 4 from the start
-    const auto code = waitFor(saver, 15s);
-    ASSERT_TRUE(code.has_value()) << "a movement of 9 pixels did not end the saver";
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(saver, 15s), 0) << "a movement of 9 pixels did not end the saver";
 }
 
 TEST_F(WineSaver, ASecondFullScreenStartEndsAtOnceAndTheFirstKeepsRunning) {
     Process first = startSaver({"/s"});
     SaverGuard guard{first};
-    ASSERT_TRUE(waitForWindow("Screen Saver"));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(windowSettles("Screen Saver", 500ms));
 
     EXPECT_EQ(runSaver({"/s"}, 20s), 0);
     EXPECT_TRUE(running(first));
     EXPECT_TRUE(windowShown("Screen Saver"));
 
     pressKey("space");
-    const auto code = waitFor(first, 15s);
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(first, 15s), 0);
 }
 
 TEST_F(WineSaver, CommandLinesThatSelectNoModeExitWithMinusOne) {
@@ -523,9 +521,7 @@ TEST_F(WineSaver, AMissingPictureShowsTheErrorBoxAndTheSaverQuitsAfterIt) {
     EXPECT_TRUE(contains(box, "|Image C:\\saver\\missing.jpg not found.\n")) << box;
     EXPECT_TRUE(running(saver));
     pressKeyIn("Error", "Return");
-    const auto code = waitFor(saver, 15s);
-    ASSERT_TRUE(code.has_value()) << "the saver did not quit after the box";
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(saver, 15s), 0) << "the saver did not quit after the box";
 
     const auto file = readBytes(cfgPath());
     ASSERT_EQ(file.size(), 1584u);
@@ -604,9 +600,7 @@ TEST_F(WineSaver, PreviewDrawsInsideTheParentIgnoresInputAndEndsWithIt) {
     EXPECT_FALSE(waitFor(saver, 2s).has_value()) << "input ended the preview";
 
     parent.close();
-    const auto code = waitFor(saver, 15s);
-    ASSERT_TRUE(code.has_value()) << "the preview outlived its parent";
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(saver, 15s), 0) << "the preview outlived its parent";
 }
 
 // ---- configuration dialog ------------------------------------------------------------
@@ -625,9 +619,7 @@ TEST_F(WineSaver, ConfigureOkWritesTheFileAndExitsWith200CancelExitsWith0) {
         EXPECT_TRUE(contains(texts, "Edit|5\n")) << texts;
         std::this_thread::sleep_for(500ms);
         pressKey("Return");  // the focus starts on OK
-        const auto code = waitFor(dialog, 20s);
-        ASSERT_TRUE(code.has_value()) << "OK did not close the dialog";
-        EXPECT_EQ(*code, 200);
+        EXPECT_EQ(exitCode(dialog, 20s), 200) << "OK did not close the dialog";
     }
     const auto written = readBytes(cfgPath());
     ASSERT_EQ(written.size(), 1584u);
@@ -641,12 +633,9 @@ TEST_F(WineSaver, ConfigureOkWritesTheFileAndExitsWith200CancelExitsWith0) {
     {
         Process dialog = startSaver({"/c"});
         SaverGuard guard{dialog};
-        ASSERT_TRUE(waitForWindow("Rovanta Configuration"));
-        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(windowSettles("Rovanta Configuration", 500ms));
         pressKey("Escape");
-        const auto code = waitFor(dialog, 20s);
-        ASSERT_TRUE(code.has_value()) << "Cancel did not close the dialog";
-        EXPECT_EQ(*code, 0);
+        EXPECT_EQ(exitCode(dialog, 20s), 0) << "Cancel did not close the dialog";
     }
     EXPECT_EQ(readBytes(cfgPath()), before) << "Cancel changed the file";
 }
@@ -656,8 +645,7 @@ TEST_F(WineSaver, ConfigureRefusesScale11WithTheMessageAndLeavesTheFile) {
     const auto before = readBytes(cfgPath());
     Process dialog = startSaver({"/c"});
     SaverGuard guard{dialog};
-    ASSERT_TRUE(waitForWindow("Rovanta Configuration"));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(windowSettles("Rovanta Configuration", 500ms));
     // From OK the tab order runs Cancel, six side boxes, six Browse buttons,
     // then the scale box, whose text is selected when the focus arrives.
     x11("key --delay 30 " + [] {
@@ -678,9 +666,7 @@ TEST_F(WineSaver, ConfigureRefusesScale11WithTheMessageAndLeavesTheFile) {
     EXPECT_TRUE(running(dialog));
     EXPECT_TRUE(windowShown("Rovanta Configuration"));
     pressKeyIn("Rovanta Configuration", "Escape");
-    const auto code = waitFor(dialog, 15s);
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(dialog, 15s), 0);
     EXPECT_EQ(readBytes(cfgPath()), before);
 }
 
@@ -705,8 +691,7 @@ TEST_F(WineSaver, PasswordOnWindows98AsksOnEveryKeyUntilTheVerifierSaysYes) {
 
     Process saver = startSaver({"/s"});
     SaverGuard guard{saver};
-    ASSERT_TRUE(waitForWindow("Screen Saver"));
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(windowSettles("Screen Saver", 1s));
 
     pressKey("space");
     std::this_thread::sleep_for(1500ms);
@@ -720,9 +705,7 @@ TEST_F(WineSaver, PasswordOnWindows98AsksOnEveryKeyUntilTheVerifierSaysYes) {
 
     std::ofstream(answer) << "1\n";
     pressKey("space");
-    const auto code = waitFor(saver, 15s);
-    ASSERT_TRUE(code.has_value()) << "an answer of 1 did not end the saver";
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(saver, 15s), 0) << "an answer of 1 did not end the saver";
     EXPECT_EQ(calls(), 3);
 
     runToEnd({wine.loader, "reg", "delete", "HKCU\\Control Panel\\Desktop", "/v",
@@ -772,18 +755,17 @@ TEST_F(WineSaver, TheFaultGuardRunsItsHandlerOnAFaultAndPassesResultsThrough) {
 
 // ---- speed ------------------------------------------------------------------------------------
 TEST_F(WineSaver, FrameRateWithSixLargePicturesAtPointStep1) {
-    std::array<std::string, 6> names;
-    for (int i = 0; i < 6; ++i) {
-        names[static_cast<std::size_t>(i)] = "big" + std::to_string(i) + ".jpg";
-        const fs::path out = wine.saverDir / names[static_cast<std::size_t>(i)];
+    std::array<std::string, 6> paths;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::string name = "big" + std::to_string(i) + ".jpg";
+        paths[i] = "C:\\saver\\" + name;
+        const fs::path out = wine.saverDir / name;
         if (fs::exists(out)) continue;
         ASSERT_EQ(std::system(("convert -size 1000x1000 -seed " + std::to_string(i) +
                                " plasma: -quality 85 '" + out.string() + "' 2>/dev/null")
                                   .c_str()),
                   0);
     }
-    std::array<std::string, 6> paths;
-    for (std::size_t i = 0; i < 6; ++i) paths[i] = "C:\\saver\\" + names[i];
     writeSettings({paths[0].c_str(), paths[1].c_str(), paths[2].c_str(), paths[3].c_str(),
                    paths[4].c_str(), paths[5].c_str()},
                   1, 1, 5);
@@ -807,17 +789,14 @@ TEST_F(WineSaver, FrameRateWithSixLargePicturesAtPointStep1) {
     };
     Process saver = startSaver({"/s"}, {"ROVANTA_FRAME_LOG=C:\\saver\\frames.txt"});
     SaverGuard guard{saver};
-    ASSERT_TRUE(waitForWindow("Screen Saver", 60s));
-    std::this_thread::sleep_for(4s);
+    ASSERT_TRUE(windowSettles("Screen Saver", 4s, 60s));
     long count1 = 0, ms1 = 0;
     ASSERT_TRUE(readCounter(&count1, &ms1)) << "no frame count was written";
     std::this_thread::sleep_for(8s);
     long count2 = 0, ms2 = 0;
     ASSERT_TRUE(readCounter(&count2, &ms2)) << "no frame count was written";
     pressKey("space");
-    const auto code = waitFor(saver, 20s);
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(exitCode(saver, 20s), 0);
 
     ASSERT_GT(ms2, ms1);
     const long count = count2 - count1;
