@@ -50,6 +50,12 @@ std::int32_t numberAt(const std::string& file, std::size_t offset) {
     return v;
 }
 
+// The exit status, -1 when it has not ended within timeoutMs.
+int exitStatus(pid_t pid, int timeoutMs) {
+    int status = -1;
+    return waitExit(pid, timeoutMs, &status) ? status : -1;
+}
+
 class Desktop : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -81,7 +87,25 @@ protected:
         return pid;
     }
 
-    std::string xdo(const std::string& args) { return "xdotool " + args + " >/dev/null 2>&1"; }
+    bool xdo(const std::string& args) {
+        return shell(server, "xdotool " + args + " >/dev/null 2>&1") == 0;
+    }
+    bool focus(Window w) { return xdo("windowfocus --sync " + std::to_string(w)); }
+
+    pid_t fullScreen(int settleMs) {
+        const pid_t saver = launch({"/s"});
+        if (waitForWindow(server.connection, "Screen Saver", 5000) == 0) {
+            ADD_FAILURE() << "no full-screen window\n" << readFile(log);
+            return -1;
+        }
+        pause(settleMs);
+        return saver;
+    }
+
+    void destroy(Window w) {
+        XDestroyWindow(server.connection, w);
+        XSync(server.connection, False);
+    }
 
     // The cube may show its black side head-on at any one moment: the best
     // of a few looks, with every stray colour seen in any of them.
@@ -130,9 +154,8 @@ protected:
 };
 
 TEST_F(Desktop, FullScreenShowsTheCubeAndAKeyEndsIt) {
-    const pid_t saver = launch({"/s"});
-    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
-    pause(600);
+    const pid_t saver = fullScreen(600);
+    ASSERT_GT(saver, 0);
     screenshot(server, testName());
     const ColourCount c = centre();
     EXPECT_GT(c.sideColours, 2000u);
@@ -145,51 +168,39 @@ TEST_F(Desktop, FullScreenShowsTheCubeAndAKeyEndsIt) {
     // The saver rewrote the settings it started with (the defaults).
     EXPECT_EQ(readFile(config).size(), 1584u);
 
-    ASSERT_EQ(shell(server, xdo("key space")), 0);
-    int status = -1;
-    ASSERT_TRUE(waitExit(saver, 3000, &status)) << "a key press must end the saver";
-    EXPECT_EQ(status, 0);
+    ASSERT_TRUE(xdo("key space"));
+    EXPECT_EQ(exitStatus(saver, 3000), 0) << "a key press must end the saver";
 }
 
 TEST_F(Desktop, SmallMovementsAddUpUntilTheyPassFourPixels) {
-    const pid_t saver = launch({"/s"});
-    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
-    pause(500);
-    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 2 1")), 0);
+    const pid_t saver = fullScreen(500);
+    ASSERT_GT(saver, 0);
+    ASSERT_TRUE(xdo("mousemove_relative -- 2 1"));
     pause(500);
     EXPECT_TRUE(running(saver)) << "a movement of 3 pixels must not end the saver";
-    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 3 3")), 0);
-    int status = -1;
-    ASSERT_TRUE(waitExit(saver, 3000, &status)) << "9 pixels from the start must end it";
-    EXPECT_EQ(status, 0);
+    ASSERT_TRUE(xdo("mousemove_relative -- 3 3"));
+    EXPECT_EQ(exitStatus(saver, 3000), 0) << "9 pixels from the start must end it";
 }
 
 TEST_F(Desktop, AnotherWindowTakingTheFocusEndsTheSaver) {
     const Window other = makeParent(10, 10, 50, 50);
-    const pid_t saver = launch({"/s"});
-    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
-    pause(600);
+    const pid_t saver = fullScreen(600);
+    ASSERT_GT(saver, 0);
     EXPECT_TRUE(running(saver));
     XSetInputFocus(server.connection, other, RevertToParent, CurrentTime);
     XSync(server.connection, False);
-    int status = -1;
-    ASSERT_TRUE(waitExit(saver, 3000, &status)) << "deactivation is a close request";
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(exitStatus(saver, 3000), 0) << "deactivation is a close request";
 }
 
 TEST_F(Desktop, ASecondFullScreenStartEndsAtOnce) {
-    const pid_t first = launch({"/s"});
-    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
-    pause(300);
+    const pid_t first = fullScreen(300);
+    ASSERT_GT(first, 0);
     const pid_t second = launch({"-S"});
-    int status = -1;
-    ASSERT_TRUE(waitExit(second, 3000, &status));
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(exitStatus(second, 3000), 0);
     pause(200);
     EXPECT_TRUE(running(first)) << "the second start must leave the first running";
-    ASSERT_EQ(shell(server, xdo("key Escape")), 0);
-    ASSERT_TRUE(waitExit(first, 3000, &status));
-    EXPECT_EQ(status, 0);
+    ASSERT_TRUE(xdo("key Escape"));
+    EXPECT_EQ(exitStatus(first, 3000), 0);
 }
 
 TEST_F(Desktop, PreviewDrawsInsideItsParentLeavesInputAndEndsWithIt) {
@@ -204,17 +215,14 @@ TEST_F(Desktop, PreviewDrawsInsideItsParentLeavesInputAndEndsWithIt) {
     EXPECT_EQ(outside.sideColours, 0u) << "the preview must stay inside its parent";
 
     // Keys and movement belong to whoever owns the pane.
-    ASSERT_EQ(shell(server, xdo("mousemove 100 100")), 0);
-    ASSERT_EQ(shell(server, xdo("key a")), 0);
-    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 30 30")), 0);
+    ASSERT_TRUE(xdo("mousemove 100 100"));
+    ASSERT_TRUE(xdo("key a"));
+    ASSERT_TRUE(xdo("mousemove_relative -- 30 30"));
     pause(400);
     EXPECT_TRUE(running(preview));
 
-    XDestroyWindow(server.connection, parent);
-    XSync(server.connection, False);
-    int status = -1;
-    ASSERT_TRUE(waitExit(preview, 3000, &status)) << "the preview must end with its parent";
-    EXPECT_EQ(status, 0);
+    destroy(parent);
+    EXPECT_EQ(exitStatus(preview, 3000), 0) << "the preview must end with its parent";
 }
 
 TEST_F(Desktop, WithoutSharedMemoryFramesGoThroughTheSocket) {
@@ -228,38 +236,41 @@ TEST_F(Desktop, WithoutSharedMemoryFramesGoThroughTheSocket) {
     const ColourCount c = look(0, 0, 400, 260);
     EXPECT_GT(c.sideColours, 1000u);
     EXPECT_EQ(c.other, 0u);
-    XDestroyWindow(server.connection, parent);
-    XSync(server.connection, False);
-    int status = -1;
-    ASSERT_TRUE(waitExit(preview, 3000, &status));
-    EXPECT_EQ(status, 0);
+    destroy(parent);
+    EXPECT_EQ(exitStatus(preview, 3000), 0);
 }
 
 TEST_F(Desktop, APreviewOfNoWindowIsRefused) {
-    int status = -1;
     const pid_t preview = launch({"/p", "4000001"});
-    ASSERT_TRUE(waitExit(preview, 3000, &status));
-    EXPECT_EQ(status, 255);
+    EXPECT_EQ(exitStatus(preview, 3000), 255);
 }
 
 class Dialog : public Desktop {
 protected:
+    Window openDialog() {
+        dialogProcess = launch({"/c"});
+        const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
+        if (dialog == 0) ADD_FAILURE() << "no dialog\n" << readFile(log);
+        pause(500);
+        return dialog;
+    }
+
     // Focus on OK first; Tab walks Cancel, six side boxes, six Browse
     // buttons, and reaches the scale box fourteenth.
     void focusScaleBox(Window dialog) {
-        ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
-        for (int i = 0; i < 14; ++i) ASSERT_EQ(shell(server, xdo("key Tab")), 0);
+        ASSERT_TRUE(focus(dialog));
+        for (int i = 0; i < 14; ++i) ASSERT_TRUE(xdo("key Tab"));
     }
+
+    pid_t dialogProcess = -1;
 };
 
 TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
-    const pid_t dialogProcess = launch({"/c"});
-    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
-    ASSERT_NE(dialog, 0u) << readFile(log);
-    pause(500);
+    const Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
     focusScaleBox(dialog);
-    ASSERT_EQ(shell(server, xdo("type 11")), 0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    ASSERT_TRUE(xdo("type 11"));
+    ASSERT_TRUE(xdo("key Return"));
 
     const Window box = waitForWindow(server.connection, "Error", 5000);
     ASSERT_NE(box, 0u) << "OK with 11 in the scale box must show a message";
@@ -268,19 +279,17 @@ TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
     EXPECT_TRUE(readFile(config).empty()) << "nothing is saved before every check passes";
     EXPECT_TRUE(running(dialogProcess));
 
-    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(box))), 0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    ASSERT_TRUE(focus(box));
+    ASSERT_TRUE(xdo("key Return"));
     pause(400);
     EXPECT_EQ(findWindow(server.connection, "Error"), 0u) << "Enter dismisses the message";
 
     // Still in the scale box with everything typed: replace 11 by 3.
-    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
-    ASSERT_EQ(shell(server, xdo("key BackSpace BackSpace")), 0);
-    ASSERT_EQ(shell(server, xdo("type 3")), 0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
-    int status = -1;
-    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
-    EXPECT_EQ(status, 200) << "the default cube's edge length";
+    ASSERT_TRUE(focus(dialog));
+    ASSERT_TRUE(xdo("key BackSpace BackSpace"));
+    ASSERT_TRUE(xdo("type 3"));
+    ASSERT_TRUE(xdo("key Return"));
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 200) << "the default cube's edge length";
     const std::string saved = readFile(config);
     ASSERT_EQ(saved.size(), 1584u);
     EXPECT_EQ(numberAt(saved, 8), 3) << "reduceFactor";
@@ -291,62 +300,54 @@ TEST_F(Dialog, ScaleOutOfRangeIsRefusedThenValidValuesAreSaved) {
 
 TEST_F(Dialog, BrowseAddsTheExtensionAndAsksBeforeANewFile) {
     ASSERT_EQ(shell(server, "convert -size 64x48 xc:'#00ffff' '" + dir + "/cyan.jpg'"), 0);
-    const pid_t dialogProcess = launch({"/c"});
-    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
-    ASSERT_NE(dialog, 0u) << readFile(log);
-    pause(500);
+    const Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
     const auto browseSideOne = [&] {
-        ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
+        ASSERT_TRUE(focus(dialog));
         // OK, Cancel, six side boxes: the first Browse button is eighth.
-        for (int i = 0; i < 8; ++i) ASSERT_EQ(shell(server, xdo("key Tab")), 0);
-        ASSERT_EQ(shell(server, xdo("key Return")), 0);
+        for (int i = 0; i < 8; ++i) ASSERT_TRUE(xdo("key Tab"));
+        ASSERT_TRUE(xdo("key Return"));
         ASSERT_NE(waitForWindow(server.connection, "Open", 5000), 0u) << "no file chooser";
         pause(700);
-        ASSERT_EQ(shell(server, xdo("key ctrl+a")), 0);
+        ASSERT_TRUE(xdo("key ctrl+a"));
+    };
+    // Back from the first Browse button to OK.
+    const auto pressOk = [&] {
+        ASSERT_TRUE(focus(dialog));
+        for (int i = 0; i < 8; ++i) ASSERT_TRUE(xdo("key shift+Tab"));
+        ASSERT_TRUE(xdo("key Return"));
     };
 
     // A name of no file: the platform asks first, then the side takes it
     // with ".jpg" added, and OK fails on it as on any missing picture.
     browseSideOne();
-    ASSERT_EQ(shell(server, xdo("type '" + dir + "/fresh'")), 0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    ASSERT_TRUE(xdo("type '" + dir + "/fresh'"));
+    ASSERT_TRUE(xdo("key Return"));
     pause(700);
     const Window chooser = findWindow(server.connection, "Open");
     const Window prompt = findTopWindow(server.connection, "Open");
     ASSERT_NE(prompt, chooser) << "a new file needs the create prompt";
     screenshot(server, testName() + "-prompt");
-    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(prompt))), 0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);  // Yes
+    ASSERT_TRUE(focus(prompt));
+    ASSERT_TRUE(xdo("key Return"));  // Yes
     pause(700);
     EXPECT_EQ(findWindow(server.connection, "Open"), 0u);
-    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
-    ASSERT_EQ(shell(server, xdo("key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab "
-                                "shift+Tab shift+Tab shift+Tab")),
-              0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);  // OK
+    pressOk();
     ASSERT_NE(waitForWindow(server.connection, "Error", 5000), 0u);
     EXPECT_EQ(readFile(boxes), "Error\tImage " + dir + "/fresh.jpg not found.\n");
-    ASSERT_EQ(shell(server, xdo("windowfocus --sync " +
-                                std::to_string(findTopWindow(server.connection, "Error")))),
-              0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    ASSERT_TRUE(focus(findTopWindow(server.connection, "Error")));
+    ASSERT_TRUE(xdo("key Return"));
     pause(500);
 
     // An existing picture, typed without its extension: no prompt, and OK
     // saves it as side 1.
     browseSideOne();
-    ASSERT_EQ(shell(server, xdo("type '" + dir + "/cyan'")), 0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
+    ASSERT_TRUE(xdo("type '" + dir + "/cyan'"));
+    ASSERT_TRUE(xdo("key Return"));
     pause(700);
     EXPECT_EQ(findWindow(server.connection, "Open"), 0u) << "an existing file needs no prompt";
-    ASSERT_EQ(shell(server, xdo("windowfocus --sync " + std::to_string(dialog))), 0);
-    ASSERT_EQ(shell(server, xdo("key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab "
-                                "shift+Tab shift+Tab shift+Tab")),
-              0);
-    ASSERT_EQ(shell(server, xdo("key Return")), 0);
-    int status = -1;
-    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status)) << readFile(boxes);
-    EXPECT_GT(status, 0);
+    pressOk();
+    EXPECT_GT(exitStatus(dialogProcess, 5000), 0) << readFile(boxes);
     EXPECT_STREQ(readFile(config).c_str() + 24, (dir + "/cyan.jpg").c_str());
 }
 
@@ -354,10 +355,8 @@ TEST_F(Dialog, OpensAtTheTopLeftOfTheActiveWindow) {
     const Window owner = makeParent(120, 90, 300, 200);
     XSetInputFocus(server.connection, owner, RevertToParent, CurrentTime);
     XSync(server.connection, False);
-    const pid_t dialogProcess = launch({"/c"});
-    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
-    ASSERT_NE(dialog, 0u) << readFile(log);
-    pause(500);
+    const Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
     int x = -1;
     int y = -1;
     Window child = 0;
@@ -367,9 +366,7 @@ TEST_F(Dialog, OpensAtTheTopLeftOfTheActiveWindow) {
     EXPECT_EQ(y, 90);
     screenshot(server, testName());
     kill(dialogProcess, SIGTERM);
-    int status = -1;
-    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
-    EXPECT_EQ(status, 0) << "SIGTERM cancels the dialog";
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 0) << "SIGTERM cancels the dialog";
 }
 
 TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
@@ -377,23 +374,17 @@ TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
     { std::ofstream(config, std::ios::binary) << before; }
 
     // Escape, after editing a box.
-    pid_t dialogProcess = launch({"/c"});
-    Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
-    ASSERT_NE(dialog, 0u) << readFile(log);
-    pause(500);
+    Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
     focusScaleBox(dialog);
-    ASSERT_EQ(shell(server, xdo("type 7")), 0);
-    ASSERT_EQ(shell(server, xdo("key Escape")), 0);
-    int status = -1;
-    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
-    EXPECT_EQ(status, 0);
+    ASSERT_TRUE(xdo("type 7"));
+    ASSERT_TRUE(xdo("key Escape"));
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 0);
     EXPECT_EQ(readFile(config), before);
 
     // The close box: the window manager's delete request.
-    dialogProcess = launch({"/c"});
-    dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
+    dialog = openDialog();
     ASSERT_NE(dialog, 0u);
-    pause(500);
     Display* d = server.connection;
     XEvent e{};
     e.xclient.type = ClientMessage;
@@ -404,8 +395,7 @@ TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
     e.xclient.data.l[1] = CurrentTime;
     XSendEvent(d, dialog, False, NoEventMask, &e);
     XSync(d, False);
-    ASSERT_TRUE(waitExit(dialogProcess, 5000, &status));
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 0);
     EXPECT_EQ(readFile(config), before);
 }
 
@@ -420,16 +410,14 @@ TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
     EXPECT_GT(look(100, 80, 400, 300).sideColours, 1000u);
 
     // The daemon keeps input and the cursor: a key is not ours to act on.
-    ASSERT_EQ(shell(server, xdo("mousemove 300 200")), 0);
-    ASSERT_EQ(shell(server, xdo("key a")), 0);
-    ASSERT_EQ(shell(server, xdo("mousemove_relative -- 40 40")), 0);
+    ASSERT_TRUE(xdo("mousemove 300 200"));
+    ASSERT_TRUE(xdo("key a"));
+    ASSERT_TRUE(xdo("mousemove_relative -- 40 40"));
     pause(300);
     EXPECT_TRUE(running(hack));
 
     kill(hack, SIGTERM);
-    int status = -1;
-    ASSERT_TRUE(waitExit(hack, 3000, &status));
-    EXPECT_EQ(status, 0) << "SIGTERM ends the hack through its normal tear-down";
+    EXPECT_EQ(exitStatus(hack, 3000), 0) << "SIGTERM ends the hack through its normal tear-down";
     XSync(server.connection, False);
     Window root = 0;
     Window up = 0;
@@ -452,9 +440,7 @@ TEST_F(Desktop, HackWithoutTheDaemonsWindowDrawsOnTheRootUnderOtherWindows) {
         << "the user's windows stay on top of the root's drawing";
     XDestroyWindow(server.connection, above);
     kill(hack, SIGTERM);
-    int status = -1;
-    ASSERT_TRUE(waitExit(hack, 3000, &status));
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(exitStatus(hack, 3000), 0);
 }
 
 TEST_F(Desktop, HackWindowIdSwitchPreviewsAndBoxesGoToStandardError) {
@@ -463,9 +449,7 @@ TEST_F(Desktop, HackWindowIdSwitchPreviewsAndBoxesGoToStandardError) {
     { std::ofstream(config, std::ios::binary) << settingsFile("/nonexistent/side.jpg", 1, 2, 5); }
     const Window parent = makeParent(0, 0, 200, 150);
     const pid_t hack = launch({"-window-id", std::to_string(parent)});
-    int status = -1;
-    ASSERT_TRUE(waitExit(hack, 5000, &status)) << readFile(log);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(exitStatus(hack, 5000), 0) << readFile(log);
     EXPECT_NE(readFile(log).find("Image /nonexistent/side.jpg not found."), std::string::npos)
         << readFile(log);
     EXPECT_EQ(findWindow(server.connection, "Error"), 0u);
@@ -479,21 +463,19 @@ TEST_F(Desktop, HackWindowIdSwitchPreviewsAndBoxesGoToStandardError) {
     ASSERT_TRUE(running(again)) << readFile(log);
     EXPECT_GT(look(0, 0, 200, 150).sideColours, 300u);
     kill(again, SIGTERM);
-    ASSERT_TRUE(waitExit(again, 3000, &status));
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(exitStatus(again, 3000), 0);
 }
 
 TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {
     const std::string dir = tempDir();
     const std::string log = dir + "/log";
-    int status = -1;
     pid_t p = spawn({ROVANTA_PROGRAM, "/x"}, {"DISPLAY=:9999"}, log);
-    ASSERT_TRUE(waitExit(p, 3000, &status));
-    EXPECT_EQ(status, 255);
+    EXPECT_EQ(exitStatus(p, 3000), 255);
     EXPECT_EQ(readFile(log), "") << "no display may be opened for a refused command line";
 
     // With no display at all a window mode fails instead of hanging.
     p = spawn({ROVANTA_PROGRAM, "/s"}, {"DISPLAY=:9999"}, log);
+    int status = -1;
     ASSERT_TRUE(waitExit(p, 5000, &status));
     EXPECT_NE(status, 0);
     EXPECT_NE(readFile(log).find("cannot open display"), std::string::npos);
