@@ -153,9 +153,8 @@ TEST_F(DepthBufferTest, HugeStepFinishesAndMarksEveryReachableCell) {
     EXPECT_EQ(depthTestAndMark(0, 0, 9), 0);
 }
 
-TEST(DepthBufferMemory, MissingMemoryMeansEverythingDrawsAndNothingIsTouched) {
-    headless::reset();
-    const SaverSettings saved = saverSettings;
+TEST_F(DepthBufferTest, MissingMemoryMeansEverythingDrawsAndNothingIsTouched) {
+    destroyDepthBuffer();
     saverSettings.pointStep = 3;
     headless::setGlobalAllocFails(true);
     createDepthBuffer(64, 48);
@@ -169,9 +168,6 @@ TEST(DepthBufferMemory, MissingMemoryMeansEverythingDrawsAndNothingIsTouched) {
     headless::setGlobalAllocFails(false);
     createDepthBuffer(40000, 10);
     EXPECT_EQ(depthBuffer.cells, nullptr);
-    destroyDepthBuffer();
-    headless::reset();
-    saverSettings = saved;
 }
 
 }  // namespace
