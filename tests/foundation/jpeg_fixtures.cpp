@@ -68,13 +68,14 @@ long findMarker(const std::vector<std::uint8_t>& jpeg, bool (*wanted)(std::uint8
     return -1;
 }
 
-}  // namespace
-
+// Offset of the frame header's marker (FF Cx), or -1.
 long frameHeaderOffset(const std::vector<std::uint8_t>& jpeg) {
     return findMarker(jpeg, [](std::uint8_t m) {
         return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
     });
 }
+
+}  // namespace
 
 long scanOffset(const std::vector<std::uint8_t>& jpeg) {
     return findMarker(jpeg, [](std::uint8_t m) { return m == 0xDA; });

@@ -27,8 +27,6 @@ std::vector<std::uint8_t> encodeJpeg(const JpegRecipe& recipe, const PixelFuncti
 std::vector<std::uint8_t> solidJpeg(int width, int height, std::uint8_t r, std::uint8_t g,
                                     std::uint8_t b);
 
-// Offset of the frame header's marker (FF Cx), or -1.
-long frameHeaderOffset(const std::vector<std::uint8_t>& jpeg);
 // Offset of the first start-of-scan marker (FF DA), or -1.
 long scanOffset(const std::vector<std::uint8_t>& jpeg);
 void setPrecision(std::vector<std::uint8_t>& jpeg, std::uint8_t bits);
