@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -333,17 +332,17 @@ TEST_F(SettingsTest, DirectoryThatCannotHoldFilesFailsTheSave) {
     EXPECT_FALSE(saveSettings());
 }
 
-// Runs body as an ordinary user (in a child process when we are root, since
-// root passes every permission check) and returns its exit status; -1 when no
-// ordinary user is available.
-int runWithoutPrivileges(const std::function<int()>& body) {
-    if (geteuid() != 0) return body();
+// Saves as an ordinary user (in a child process when we are root, since root
+// passes every permission check): 1 when the save works, 0 when it fails, -1
+// when no ordinary user is available.
+int saveWithoutPrivileges() {
+    if (geteuid() != 0) return saveSettings() ? 1 : 0;
     const passwd* nobody = getpwnam("nobody");
     if (nobody == nullptr) return -1;
     const pid_t child = fork();
     if (child == 0) {
         if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(100);
-        _exit(body());
+        _exit(saveSettings() ? 1 : 0);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -367,7 +366,7 @@ TEST_F(SettingsTest, ReadOnlyFileOrDirectoryBehavesLikeThePlainWrite) {
     const auto newRecord = recordBytes();
 
     // A read-only file fails the save and is left untouched.
-    const int readOnlyFile = runWithoutPrivileges([] { return saveSettings() ? 1 : 0; });
+    const int readOnlyFile = saveWithoutPrivileges();
     if (readOnlyFile < 0) GTEST_SKIP() << "permissions are not enforced for this user";
     EXPECT_EQ(readOnlyFile, 0);
     EXPECT_EQ(readFile(settingsPath), oldRecord);
@@ -376,14 +375,14 @@ TEST_F(SettingsTest, ReadOnlyFileOrDirectoryBehavesLikeThePlainWrite) {
     // made, the in-place write still works.
     ASSERT_EQ(chmod(settingsPath, 0666), 0);
     ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
-    EXPECT_EQ(runWithoutPrivileges([] { return saveSettings() ? 1 : 0; }), 1);
+    EXPECT_EQ(saveWithoutPrivileges(), 1);
     EXPECT_EQ(readFile(settingsPath), newRecord);
 
     // No file in a read-only directory: nothing can be created.
     ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
     ASSERT_EQ(unlink(settingsPath), 0);
     ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
-    EXPECT_EQ(runWithoutPrivileges([] { return saveSettings() ? 1 : 0; }), 0);
+    EXPECT_EQ(saveWithoutPrivileges(), 0);
     EXPECT_NE(access(settingsPath, F_OK), 0);
     chmod(dir.path.c_str(), 0700);
 }
