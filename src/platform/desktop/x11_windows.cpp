@@ -65,6 +65,7 @@ bool triedToConnect = false;
 std::vector<SharedFrameMemory> sharedMemory;
 bool shmUsable = false;
 Cursor blankCursor = 0;
+// Keyed by the X window id, which is also the handle the core holds.
 std::map<plat::Window, SaverX> windows;
 // Foreign windows whose destruction we watch, and whether it was reported.
 std::map<::Window, bool> watched;
@@ -197,12 +198,6 @@ void mapNow(SaverX& w) {
     }
 }
 
-plat::Window byXid(::Window id) {
-    for (auto& [handle, w] : windows)
-        if (w.id == id) return handle;
-    return 0;
-}
-
 void reportForeignGone(::Window id) {
     auto it = watched.find(id);
     if (it == watched.end() || it->second) return;
@@ -225,8 +220,8 @@ plat::LParam pointParam(int x, int y) {
 }
 
 void handle(const XEvent& e) {
-    const plat::Window ours = byXid(e.xany.window);
-    SaverX* w = ours != 0 ? find(ours) : nullptr;
+    const plat::Window ours = e.xany.window;
+    SaverX* w = find(ours);
     switch (e.type) {
     case Expose:
         if (w && e.xexpose.count == 0) linuxplat::invalidateWindow(ours, true);
@@ -270,15 +265,14 @@ void handle(const XEvent& e) {
     case DestroyNotify: {
         const ::Window gone = e.xdestroywindow.window;
         if (watched.count(gone) != 0) reportForeignGone(gone);
-        const plat::Window mine = byXid(gone);
-        if (SaverX* m = find(mine); m && !m->gone) {
+        if (SaverX* m = find(gone); m && !m->gone) {
             m->gone = true;
             if (m->foreignParent) {
                 // The parent goes next (X destroys from the leaves up); ending
                 // now spares the frames drawn into a dead window meanwhile.
                 reportForeignGone(m->parentId);
             } else {
-                linuxplat::destroyWindow(mine);
+                linuxplat::destroyWindow(gone);
             }
         }
         break;
@@ -404,18 +398,15 @@ void destroyWindow(plat::Window window) {
     releaseFrame(w->frame);
     if (w->gc) XFreeGC(display, w->gc);
     if (!w->gone) XDestroyWindow(display, w->id);
-    if (w->foreignParent) {
-        const ::Window parent = w->parentId;
-        windows.erase(window);
-        bool stillUsed = std::any_of(windows.begin(), windows.end(),
-                                     [&](const auto& kv) { return kv.second.parentId == parent; });
-        if (!stillUsed) {
-            auto it = watched.find(parent);
-            if (it != watched.end() && !it->second) XSelectInput(display, parent, NoEventMask);
-            watched.erase(parent);
-        }
-    } else {
-        windows.erase(window);
+    const bool foreignParent = w->foreignParent;
+    const ::Window parent = w->parentId;
+    windows.erase(window);
+    if (foreignParent && std::none_of(windows.begin(), windows.end(), [&](const auto& kv) {
+            return kv.second.parentId == parent;
+        })) {
+        auto it = watched.find(parent);
+        if (it != watched.end() && !it->second) XSelectInput(display, parent, NoEventMask);
+        watched.erase(parent);
     }
     XSync(display, False);
 }
