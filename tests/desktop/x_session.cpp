@@ -22,13 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<char*> cStrings(std::vector<std::string>& texts) {
-    std::vector<char*> out;
-    for (auto& t : texts) out.push_back(t.data());
-    out.push_back(nullptr);
-    return out;
-}
-
 bool hasName(Display* d, Window w, const std::string& title) {
     char* name = nullptr;
     bool same = XFetchName(d, w, &name) && name && title == name;
@@ -131,8 +124,9 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             dup2(out, 1);
             dup2(out, 2);
         }
-        std::vector<std::string> copy = argv;
-        auto args = cStrings(copy);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }
@@ -172,27 +166,25 @@ int shell(const Server& server, const std::string& command) {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-Window findWindow(Display* d, const std::string& title) {
-    XSync(d, False);
-    for (Window top : children(d, DefaultRootWindow(d))) {
-        if (hasName(d, top, title)) return top;
-        for (Window inner : children(d, top))
-            if (hasName(d, inner, title)) return inner;
-    }
-    return 0;
-}
-
-Window findTopWindow(Display* d, const std::string& title) {
+// Windows in XQueryTree's order, bottom of the stack first: the first match,
+// or with `topmost` the last.
+static Window findNamed(Display* d, const std::string& title, bool topmost) {
     XSync(d, False);
     Window found = 0;
-    // XQueryTree lists children from the bottom of the stack up.
     for (Window top : children(d, DefaultRootWindow(d))) {
-        if (hasName(d, top, title)) found = top;
-        for (Window inner : children(d, top))
-            if (hasName(d, inner, title)) found = inner;
+        std::vector<Window> candidates = children(d, top);
+        candidates.insert(candidates.begin(), top);
+        for (Window w : candidates) {
+            if (!hasName(d, w, title)) continue;
+            if (!topmost) return w;
+            found = w;
+        }
     }
     return found;
 }
+
+Window findWindow(Display* d, const std::string& title) { return findNamed(d, title, false); }
+Window findTopWindow(Display* d, const std::string& title) { return findNamed(d, title, true); }
 
 Window waitForWindow(Display* d, const std::string& title, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
