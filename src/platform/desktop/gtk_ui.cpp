@@ -92,9 +92,9 @@ void freeRef(gpointer data, GClosure*) { delete static_cast<ControlRef*>(data); 
 
 DialogFontMetrics fontMetrics(GtkWidget* widget, const DialogTemplate& t) {
     PangoContext* context = gtk_widget_get_pango_context(widget);
-    const std::string spec =
+    const std::string fontName =
         std::string(desktopFontFamily(t.fontName)) + " " + std::to_string(t.fontPoints);
-    PangoFontDescription* font = pango_font_description_from_string(spec.c_str());
+    PangoFontDescription* font = pango_font_description_from_string(fontName.c_str());
     PangoLayout* layout = pango_layout_new(context);
     pango_layout_set_font_description(layout, font);
     pango_layout_set_text(layout, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", -1);
