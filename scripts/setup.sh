@@ -12,6 +12,7 @@ PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 nasm dpkg-dev
   wine wine32:i386 xscreensaver xscreensaver-data
   lintian
+  clang libclang-rt-14-dev
 )
 # The shipped rovanta.scr is a 32-bit program; where the kernel cannot start
 # 32-bit ELF programs, Wine's i386 loader runs under user-mode emulation.
