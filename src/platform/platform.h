@@ -256,6 +256,10 @@ bool GetVersionPlatformId(std::uint32_t* platformId);
 bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* data,
                            std::uint32_t flags);
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);
+// True once the process is being ended (on Linux: a termination signal came).
+// Work that runs long without looking at the message queue asks this and
+// gives up early; the message loop then ends the program its normal way.
+bool StopRequested();
 
 // Runs body(context) under a guard against faults. A fault that escapes it is
 // given to the platform's default handling; when the guard is to handle it,

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -69,6 +70,8 @@ protected:
     }
     void TearDown() override {
         for (pid_t p : started) reap(p);
+        // Not our children (a tracer's): ended by their ids all the same.
+        for (pid_t p : traced) kill(p, SIGKILL);
         stop(&server);
         if (!HasFailure() && dir.rfind("/tmp/rovanta-e2e-", 0) == 0) {
             std::error_code ignored;
@@ -76,8 +79,9 @@ protected:
         }
     }
 
-    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
-        std::vector<std::string> argv = {ROVANTA_PROGRAM};
+    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {},
+                 std::vector<std::string> argv = {}) {
+        argv.push_back(ROVANTA_PROGRAM);
         argv.insert(argv.end(), args.begin(), args.end());
         env.push_back("ROVANTA_CONFIG=" + config);
         env.push_back("ROVANTA_BOX_LOG=" + boxes);
@@ -91,6 +95,112 @@ protected:
         return shell(server, "xdotool " + args + " >/dev/null 2>&1") == 0;
     }
     bool focus(Window w) { return xdo("windowfocus --sync " + std::to_string(w)); }
+
+    // The window manager's delete request, which is what the close box sends.
+    void closeBox(Window w) {
+        Display* d = server.connection;
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = w;
+        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(d, w, False, NoEventMask, &e);
+        XSync(d, False);
+    }
+
+    // Closes the newest window of that title with Escape or its close box;
+    // false when there was none or it stayed.
+    bool dismiss(const std::string& title, bool escape) {
+        if (waitForWindow(server.connection, title, 5000) == 0) return false;
+        pause(500);
+        const Window w = findTopWindow(server.connection, title);
+        if (escape) {
+            if (!focus(w) || !xdo("key Escape")) return false;
+        } else {
+            closeBox(w);
+        }
+        for (int i = 0; i < 25; ++i) {
+            pause(100);
+            if (findTopWindow(server.connection, title) != w) return true;
+        }
+        return false;
+    }
+
+    // What a run must never print: a sanitizer's report or GTK's complaint
+    // about a misused object.
+    void expectCleanLog() {
+        const std::string text = readFile(log);
+        EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << text;
+        EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
+        EXPECT_EQ(text.find("CRITICAL"), std::string::npos) << text;
+    }
+
+    // The program under strace with every read of `slowFile` held for 200 ms,
+    // so that loading it lasts seconds on any machine; the program's own id.
+    // 0 (and the test skipped) when this machine cannot trace.
+    pid_t launchWithSlowReads(const std::vector<std::string>& args, const std::string& slowFile) {
+        if (shell(server, "strace -f --seccomp-bpf -qq -o /dev/null true 2>/dev/null") != 0) {
+            tracingUnavailable = true;
+            return 0;
+        }
+        // A sanitizer's leak check cannot run under a tracer.
+        const pid_t tracer = launch(args, {"ASAN_OPTIONS=detect_leaks=0"},
+                                    {"strace", "-f", "--seccomp-bpf", "-qq", "-o", "/dev/null",
+                                     "-e", "trace=read", "-e", "inject=read:delay_enter=200000",
+                                     "-P", slowFile, "--"});
+        // strace forks helpers of its own too: the child that runs our program.
+        const std::string children =
+            "/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children";
+        char program[4096];
+        if (realpath(ROVANTA_PROGRAM, program) == nullptr) return 0;
+        for (int i = 0; i < 200; ++i) {
+            std::istringstream list(readFile(children));
+            for (pid_t child = 0; list >> child;) {
+                char exe[4096];
+                const std::string link = "/proc/" + std::to_string(child) + "/exe";
+                const ssize_t n = readlink(link.c_str(), exe, sizeof exe - 1);
+                if (n <= 0 || std::string(exe, static_cast<std::size_t>(n)) != program) continue;
+                traced.push_back(child);
+                return child;
+            }
+            pause(50);
+        }
+        return 0;
+    }
+
+    // A window exists (and has its name) before it is shown.
+    bool waitShown(Window w, int timeoutMs) {
+        for (int waited = 0; waited < timeoutMs; waited += 50) {
+            XWindowAttributes a{};
+            if (XGetWindowAttributes(server.connection, w, &a) && a.map_state == IsViewable)
+                return true;
+            pause(50);
+        }
+        return false;
+    }
+
+    // Waits until process `pid` has `path` open: it is reading it now.
+    bool waitUntilReading(pid_t pid, const std::string& path, int timeoutMs) {
+        const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+        for (int waited = 0; waited < timeoutMs; waited += 50) {
+            if (DIR* dirp = opendir(fds.c_str())) {
+                bool found = false;
+                while (dirent* entry = readdir(dirp)) {
+                    char target[4096];
+                    const ssize_t n = readlink((fds + "/" + entry->d_name).c_str(), target,
+                                               sizeof target - 1);
+                    if (n > 0 && path == std::string(target, static_cast<std::size_t>(n)))
+                        found = true;
+                }
+                closedir(dirp);
+                if (found) return true;
+            }
+            pause(50);
+        }
+        return false;
+    }
 
     pid_t fullScreen(int settleMs) {
         const pid_t saver = launch({"/s"});
@@ -151,6 +261,8 @@ protected:
     std::string log;
     std::string boxes;
     std::vector<pid_t> started;
+    std::vector<pid_t> traced;
+    bool tracingUnavailable = false;
 };
 
 TEST_F(Desktop, FullScreenShowsTheCubeAndAKeyEndsIt) {
@@ -385,18 +497,172 @@ TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
     // The close box: the window manager's delete request.
     dialog = openDialog();
     ASSERT_NE(dialog, 0u);
-    Display* d = server.connection;
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = dialog;
-    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, dialog, False, NoEventMask, &e);
-    XSync(d, False);
+    closeBox(dialog);
     EXPECT_EQ(exitStatus(dialogProcess, 5000), 0);
     EXPECT_EQ(readFile(config), before);
+}
+
+TEST_F(Dialog, EveryBoxClosesWithEscapeAndWithItsCloseBox) {
+    const Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
+    // Focus stays on the button or box that opened a box; the tab order is
+    // OK 0, Cancel, six side boxes, six Browse buttons (8 to 13), the scale
+    // box 14, two more number boxes, About 17.
+    int focused = 0;
+    const auto moveTo = [&](int control) {
+        ASSERT_TRUE(focus(dialog));
+        for (; focused < control; ++focused) ASSERT_TRUE(xdo("key Tab"));
+        for (; focused > control; --focused) ASSERT_TRUE(xdo("key shift+Tab"));
+    };
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "Escape" : "close box");
+        moveTo(17);
+        ASSERT_TRUE(xdo("key Return"));
+        EXPECT_TRUE(dismiss("About this Software", escape));
+
+        // A message box: OK refused on a scale of 11 (Return in a box is OK).
+        moveTo(14);
+        ASSERT_TRUE(xdo("type 11"));
+        ASSERT_TRUE(xdo("key Return"));
+        EXPECT_TRUE(dismiss("Error", escape));
+
+        // The file chooser, and its create prompt, which leads back to it.
+        moveTo(8);
+        ASSERT_TRUE(xdo("key Return"));
+        const Window chooser = waitForWindow(server.connection, "Open", 5000);
+        ASSERT_NE(chooser, 0u) << "no file chooser";
+        pause(700);
+        ASSERT_TRUE(xdo("key ctrl+a"));
+        ASSERT_TRUE(xdo("type '" + dir + "/fresh'"));
+        ASSERT_TRUE(xdo("key Return"));
+        Window prompt = chooser;
+        for (int i = 0; i < 50 && prompt == chooser; ++i) {
+            pause(100);
+            prompt = findTopWindow(server.connection, "Open");
+        }
+        ASSERT_NE(prompt, chooser) << "no create prompt";
+        EXPECT_TRUE(dismiss("Open", escape)) << "the create prompt";
+        EXPECT_NE(findWindow(server.connection, "Open"), 0u) << "back in the chooser";
+        EXPECT_TRUE(dismiss("Open", escape)) << "the chooser";
+        EXPECT_EQ(findWindow(server.connection, "Open"), 0u);
+        EXPECT_TRUE(running(dialogProcess)) << readFile(log);
+    }
+    ASSERT_TRUE(focus(dialog));
+    ASSERT_TRUE(xdo("key Escape"));
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 0);
+    EXPECT_TRUE(readFile(config).empty());
+    expectCleanLog();
+}
+
+TEST_F(Dialog, SideTextBytesThatAreNotUtf8AreShownReadablyAndKept) {
+    // A picture named in Latin-1, as older systems name files.
+    const std::string latin1 = dir + "/caf\xe9";
+    ASSERT_EQ(shell(server, "convert -size 64x48 xc:'#00ffff' '" + dir + "/cyan.jpg'"), 0);
+    std::filesystem::rename(dir + "/cyan.jpg", latin1);
+    const std::string before = settingsFile(latin1.c_str(), 1, 2, 5);
+    { std::ofstream(config, std::ios::binary) << before; }
+
+    const Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
+    screenshot(server, testName());
+    // The byte shows as four characters "\xE9": four BackSpaces take it
+    // away, and typing it back restores the very byte.
+    ASSERT_TRUE(focus(dialog));
+    ASSERT_TRUE(xdo("key Tab Tab End BackSpace BackSpace BackSpace BackSpace"));
+    ASSERT_TRUE(xdo("type '\\xe9'"));
+    ASSERT_TRUE(xdo("key Return"));
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 48) << "the picture loaded\n" << readFile(boxes);
+    const std::string saved = readFile(config);
+    ASSERT_EQ(saved.size(), 1584u);
+    EXPECT_EQ(std::string(saved.c_str() + 24), latin1);
+    expectCleanLog();
+}
+
+TEST_F(Desktop, TheSaversStartUpBoxEndsByEscapeCloseBoxOrSignal) {
+    { std::ofstream(config, std::ios::binary) << settingsFile("/nonexistent/side.jpg", 1, 2, 5); }
+    for (const int way : {0, 1, SIGTERM}) {
+        SCOPED_TRACE(way);
+        const pid_t saver = launch({"/s"});
+        if (way == SIGTERM) {
+            ASSERT_NE(waitForWindow(server.connection, "Error", 5000), 0u) << readFile(log);
+            pause(300);
+            kill(saver, SIGTERM);
+        } else {
+            EXPECT_TRUE(dismiss("Error", way == 0));
+        }
+        EXPECT_EQ(exitStatus(saver, 3000), 0) << "as when the box is answered";
+        EXPECT_EQ(findWindow(server.connection, "Error"), 0u);
+    }
+    expectCleanLog();
+}
+
+TEST_F(Dialog, TerminationSignalsEndLongWorkAndModalLoopsAtOnce) {
+    // Noise compresses badly: a picture of a few hundred kilobytes, read
+    // 4 KB at a time, 200 ms per read.
+    const std::string slow = dir + "/slow.jpg";
+    ASSERT_EQ(shell(server, "convert -size 600x600 xc: +noise Random -quality 95 '" + slow + "'"),
+              0);
+    ASSERT_GT(std::filesystem::file_size(slow), 200000u);
+    const std::string before = settingsFile(slow.c_str(), 1, 2, 5);
+    { std::ofstream(config, std::ios::binary) << before; }
+
+    const auto endsWithin = [&](pid_t pid, int signal, int status) {
+        const auto sent = std::chrono::steady_clock::now();
+        kill(pid, signal);
+        // The program under strace is the tracer's child: the tracer ends
+        // with its status.
+        const pid_t waited = started.back();
+        EXPECT_EQ(exitStatus(waited, 1500), status) << "signal " << signal << "\n" << readFile(log);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - sent);
+        RecordProperty("ms_to_end_on_signal_" + std::to_string(signal), took.count());
+    };
+
+    // The saver loading its pictures.
+    const pid_t saver = launchWithSlowReads({"/s"}, slow);
+    if (tracingUnavailable) GTEST_SKIP() << "strace cannot trace on this machine";
+    ASSERT_GT(saver, 0);
+    ASSERT_TRUE(waitUntilReading(saver, slow, 15000)) << readFile(log);
+    pause(300);
+    endsWithin(saver, SIGTERM, 0);
+    EXPECT_EQ(findWindow(server.connection, "Screen Saver"), 0u);
+
+    // The dialog's OK loading them (the saver saved its settings as it
+    // started: the same start again).
+    { std::ofstream(config, std::ios::binary) << before; }
+    const pid_t dialogUnderTrace = launchWithSlowReads({"/c"}, slow);
+    ASSERT_GT(dialogUnderTrace, 0);
+    const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 20000);
+    ASSERT_NE(dialog, 0u) << readFile(log);
+    ASSERT_TRUE(waitShown(dialog, 20000));
+    pause(1000);
+    ASSERT_TRUE(focus(dialog));
+    ASSERT_TRUE(xdo("key Return"));
+    ASSERT_TRUE(waitUntilReading(dialogUnderTrace, slow, 10000)) << readFile(log);
+    pause(300);
+    endsWithin(dialogUnderTrace, SIGINT, 0);
+    EXPECT_EQ(readFile(config), before) << "ended as Cancel ends it: nothing saved";
+
+    // A message box over the dialog, and the file chooser.
+    for (const int signal : {SIGHUP, SIGTERM}) {
+        const Window shown = openDialog();
+        ASSERT_NE(shown, 0u);
+        if (signal == SIGHUP) {
+            focusScaleBox(shown);
+            ASSERT_TRUE(xdo("type 11"));
+            ASSERT_TRUE(xdo("key Return"));
+            ASSERT_NE(waitForWindow(server.connection, "Error", 5000), 0u);
+        } else {
+            ASSERT_TRUE(focus(shown));
+            for (int i = 0; i < 8; ++i) ASSERT_TRUE(xdo("key Tab"));
+            ASSERT_TRUE(xdo("key Return"));
+            ASSERT_NE(waitForWindow(server.connection, "Open", 5000), 0u);
+        }
+        pause(300);
+        endsWithin(dialogProcess, signal, 0);
+        EXPECT_EQ(readFile(config), before);
+    }
+    expectCleanLog();
 }
 
 TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {

@@ -27,10 +27,10 @@ namespace {
 
 bool sourcesReady = false;
 guint xWatch = 0;
-bool terminateAsked = false;
+bool terminationDone = false;
 
-gboolean onTerminate(gpointer) {
-    terminateAsked = true;
+gboolean onTerminationWakeup(gint, GIOCondition, gpointer) {
+    linuxplat::drainTerminationWakeups();
     return G_SOURCE_CONTINUE;
 }
 
@@ -44,18 +44,23 @@ gboolean onDeadline(gpointer data) {
 void ensureSources() {
     if (!sourcesReady) {
         sourcesReady = true;
-        // GLib turns the signals into main-loop events: nothing of ours runs
-        // in the handler, and the tear-down takes the normal route.
-        g_unix_signal_add(SIGTERM, onTerminate, nullptr);
-        g_unix_signal_add(SIGINT, onTerminate, nullptr);
-        g_unix_signal_add(SIGHUP, onTerminate, nullptr);
+        // The handler only records the signal and wakes this wait; the
+        // program then ends by its normal route from pollEvents.
+        const int wake = linuxplat::catchTerminationSignals();
+        if (wake >= 0) g_unix_fd_add(wake, G_IO_IN, onTerminationWakeup, nullptr);
     }
     if (xWatch == 0 && x11::connected())
         xWatch = g_unix_fd_add(x11::connectionFd(), G_IO_IN, onXReadable, nullptr);
 }
 
+// A termination signal came: the same ending as the user's. First every box
+// ends as its close box would (their modal loops return); only with no box
+// left are the windows destroyed and the dialogs cancelled, so nothing is
+// torn down under a box's caller, say a saver window still being created.
 void terminate() {
-    terminateAsked = false;
+    gtkui::endBoxes();
+    if (gtkui::modalUp() || terminationDone) return;
+    terminationDone = true;
     const std::size_t dialogs = gtkui::cancelDialogs();
     std::array<plat::Window, 16> outer{};
     const std::size_t n = std::min(x11::outerWindows(outer.data(), outer.size()), outer.size());
@@ -84,14 +89,14 @@ void pollEvents() {
     for (int i = 0; i < 256 && g_main_context_iteration(nullptr, FALSE); ++i) {
     }
     x11::pollEvents(gtkui::modalUp());
-    if (terminateAsked) terminate();
+    if (linuxplat::terminationSignal() != 0) terminate();
     gtkui::runPending();
 }
 
 bool waitEvents(std::uint64_t deadlineMs, std::string* why) {
     ensureSources();
     x11::flush();
-    if (terminateAsked) return true;
+    if (linuxplat::terminationSignal() != 0 && !terminationDone) return true;
     if (!x11::connected() && !gtkui::active() && deadlineMs == linuxplat::kNoDeadline) {
         if (why) *why = "no display and no timer";
         return false;

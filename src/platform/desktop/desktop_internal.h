@@ -69,7 +69,11 @@ bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path);
 bool modalUp();
 // Core calls the toolkit's handlers asked for; run from pollEvents only.
 void runPending();
-// SIGTERM while a dialog is open: cancel it as Escape would. How many.
+// The program is being ended: every open box ends as its close box would end
+// it (once its modal loop next looks), and no box opens from now on.
+void endBoxes();
+// Then, with no box left, each open dialog is cancelled as Escape would
+// cancel it. How many.
 std::size_t cancelDialogs();
 }  // namespace gtkui
 

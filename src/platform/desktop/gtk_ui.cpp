@@ -10,12 +10,14 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "platform/desktop/desktop_internal.h"
 #include "platform/desktop/dialog_layout.h"
+#include "platform/linux/linux_platform.h"
 #include "settings/dialog_template.h"
 
 namespace desktop::gtkui {
@@ -40,6 +42,9 @@ bool ready = false;
 std::map<plat::Window, DialogUi> dialogs;
 std::vector<Pending> pending;
 int modalDepth = 0;
+// Once a termination signal came no box opens any more; endBoxes answers
+// the open ones.
+bool ending() { return linuxplat::terminationSignal() != 0; }
 
 constexpr const char* kCss =
     ".rovanta-dialog, .rovanta-dialog * { font-family: Sans; font-size: 8pt; }\n"
@@ -55,6 +60,60 @@ DialogUi* dialogOf(plat::Window window) {
 plat::Window handleOf(GtkWidget* window) {
     GdkWindow* gdk = gtk_widget_get_window(window);
     return gdk ? static_cast<plat::Window>(gdk_x11_window_get_xid(gdk)) : 0;
+}
+
+// Side texts are bytes named in whatever encoding their files were named in;
+// GTK shows UTF-8 only. A byte that is not part of valid UTF-8 is shown as
+// "\xHH", and a backslash that would read as such an escape as "\x5C", so
+// storedText(shownText(t)) gives t back for every t: a box the user did not
+// change, or changed and changed back, returns its bytes exactly, and such
+// bytes can be read, kept and typed.
+bool readEscape(const char* p, unsigned* value) {
+    if (p[0] != '\\' || p[1] != 'x' || !g_ascii_isxdigit(p[2]) || !g_ascii_isxdigit(p[3]))
+        return false;
+    const unsigned v = static_cast<unsigned>(g_ascii_xdigit_value(p[2]) * 16 +
+                                             g_ascii_xdigit_value(p[3]));
+    if (v < 0x80 && v != '\\') return false;
+    *value = v;
+    return true;
+}
+
+std::string shownText(const char* text) {
+    if (text == nullptr) return {};
+    std::string out;
+    const char* p = text;
+    const char* const stop = text + std::strlen(text);
+    while (p < stop) {
+        const gchar* validEnd = p;
+        g_utf8_validate(p, stop - p, &validEnd);
+        for (unsigned ignored = 0; p < validEnd; ++p) {
+            if (readEscape(p, &ignored))
+                out += "\\x5C";
+            else
+                out += *p;
+        }
+        if (p < stop) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(*p));
+            out += escape;
+            ++p;
+        }
+    }
+    return out;
+}
+
+std::string storedText(const char* shown) {
+    std::string out;
+    for (const char* p = shown; *p != '\0';) {
+        unsigned value = 0;
+        if (readEscape(p, &value)) {
+            out += static_cast<char>(value);
+            p += 4;
+        } else {
+            out += *p++;
+        }
+    }
+    return out;
 }
 
 void queueCommand(plat::Window dialog, int id) { pending.push_back({true, dialog, id, {}}); }
@@ -73,7 +132,8 @@ void onChanged(GtkEditable* editable, gpointer data) {
     auto* ref = static_cast<ControlRef*>(data);
     DialogUi* ui = dialogOf(ref->dialog);
     if (ui == nullptr || ui->quiet) return;
-    pending.push_back({false, ref->dialog, ref->id, gtk_entry_get_text(GTK_ENTRY(editable))});
+    pending.push_back(
+        {false, ref->dialog, ref->id, storedText(gtk_entry_get_text(GTK_ENTRY(editable)))});
 }
 
 gboolean onDelete(GtkWidget*, GdkEvent*, gpointer data) {
@@ -143,29 +203,60 @@ struct BoxWait {
     int response;
 };
 
+// The boxes waiting for an answer, innermost last.
+std::vector<BoxWait*> waits;
+
 // The core's modal loop looks at its predicate only after a message; an
 // answer that comes with none needs one to be seen.
 bool answerArrived = false;
 
-void onBoxResponse(GtkDialog*, gint response, gpointer data) {
-    static_cast<BoxWait*>(data)->response = response;
+void answer(BoxWait* wait, int response) {
+    if (wait->response == 0) wait->response = response;
     answerArrived = true;
+}
+
+void onBoxResponse(GtkDialog*, gint response, gpointer data) {
+    answer(static_cast<BoxWait*>(data), response);
+}
+
+// Should anything else destroy it, that too is a close.
+void onBoxDestroy(GtkWidget*, gpointer data) {
+    answer(static_cast<BoxWait*>(data), GTK_RESPONSE_DELETE_EVENT);
 }
 
 bool boxAnswered(void* context) { return static_cast<BoxWait*>(context)->response != 0; }
 
-// Runs a GTK dialog modally while the core goes on dispatching. 0 when the
-// loop ended without an answer (the quit request came).
+// A box is made by newBox and ends with endBox: the reference held between
+// them keeps it valid whatever happens to it meanwhile, and GTK's own
+// handling of Escape and the close box, which would destroy it, is refused
+// for its whole life (its "response" still tells runModal, if one runs).
+GtkWidget* newBox(GtkWidget* box) {
+    g_signal_connect(box, "delete-event", G_CALLBACK(gtk_true), nullptr);
+    return GTK_WIDGET(g_object_ref(box));
+}
+
+void endBox(GtkWidget* box) {
+    gtk_widget_destroy(box);
+    g_object_unref(box);
+}
+
+// Runs a GTK dialog modally while the core goes on dispatching. The answer:
+// a response id, GTK_RESPONSE_DELETE_EVENT for Escape, the close box and a
+// program being ended, or 0 when the loop ended without one (the quit request
+// came).
 int runModal(GtkWidget* dialog) {
+    if (ending()) return GTK_RESPONSE_DELETE_EVENT;
     BoxWait wait{0};
-    const gulong handler =
-        g_signal_connect(dialog, "response", G_CALLBACK(onBoxResponse), &wait);
+    g_signal_connect(dialog, "response", G_CALLBACK(onBoxResponse), &wait);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(onBoxDestroy), &wait);
     gtk_widget_show_all(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
+    waits.push_back(&wait);
     ++modalDepth;
     linuxplat::runModalLoop(boxAnswered, &wait);
     --modalDepth;
-    g_signal_handler_disconnect(dialog, handler);
+    waits.pop_back();
+    g_signal_handlers_disconnect_by_data(dialog, &wait);
     return wait.response;
 }
 
@@ -263,16 +354,16 @@ std::string withDefaultExtension(const std::string& path, const char* extension)
 }
 
 bool askToCreate(GtkWidget* parent, const std::string& path) {
-    GtkWidget* box = gtk_message_dialog_new(
+    GtkWidget* box = newBox(gtk_message_dialog_new(
         GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO,
-        "%s\nThis file does not exist.\nCreate the file?", path.c_str());
+        "%s\nThis file does not exist.\nCreate the file?", shownText(path.c_str()).c_str()));
     gtk_window_set_title(GTK_WINDOW(box), "Open");
     gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_YES);
     if (GtkWidget* yes = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_YES))
         gtk_widget_grab_focus(yes);
-    const int answer = runModal(box);
-    gtk_widget_destroy(box);
-    return answer == GTK_RESPONSE_YES;
+    const int reply = runModal(box);
+    endBox(box);
+    return reply == GTK_RESPONSE_YES;
 }
 
 }  // namespace
@@ -402,14 +493,15 @@ void dialogItemChanged(plat::Window dialog, int itemId, const char* text) {
     if (it == ui->items.end()) return;
     GtkWidget* w = it->second;
     ui->quiet = true;
+    const std::string shown = shownText(text);
     if (GTK_IS_ENTRY(w))
-        gtk_entry_set_text(GTK_ENTRY(w), text ? text : "");
+        gtk_entry_set_text(GTK_ENTRY(w), shown.c_str());
     else if (GTK_IS_BUTTON(w))
-        gtk_button_set_label(GTK_BUTTON(w), text ? text : "");
+        gtk_button_set_label(GTK_BUTTON(w), shown.c_str());
     else if (GTK_IS_LABEL(w))
-        gtk_label_set_text(GTK_LABEL(w), text ? text : "");
+        gtk_label_set_text(GTK_LABEL(w), shown.c_str());
     else if (GTK_IS_FRAME(w))
-        gtk_frame_set_label(GTK_FRAME(w), text ? text : "");
+        gtk_frame_set_label(GTK_FRAME(w), shown.c_str());
     ui->quiet = false;
 }
 
@@ -424,9 +516,12 @@ int messageBox(plat::Window owner, const char* text, const char* caption, std::u
         std::fprintf(stderr, "rovanta: %s: %s\n", caption, text);
         return unseen;
     }
-    GtkWidget* box = gtk_message_dialog_new(gtkParentOf(owner), GTK_DIALOG_MODAL,
-                                            messageTypeOf(type), GTK_BUTTONS_NONE, "%s", text);
-    gtk_window_set_title(GTK_WINDOW(box), caption);
+    // Ending the program answers as the close box would, unseen.
+    if (ending()) return (type & 0xFu) == 0 ? plat::IDOK : plat::IDCANCEL;
+    GtkWidget* box =
+        newBox(gtk_message_dialog_new(gtkParentOf(owner), GTK_DIALOG_MODAL, messageTypeOf(type),
+                                      GTK_BUTTONS_NONE, "%s", shownText(text).c_str()));
+    gtk_window_set_title(GTK_WINDOW(box), shownText(caption).c_str());
     gtk_window_set_keep_above(GTK_WINDOW(box), TRUE);
     // GTK 3.24 draws no icon for a message type; the box shows it as the
     // platform's boxes do.
@@ -437,20 +532,21 @@ int messageBox(plat::Window owner, const char* text, const char* caption, std::u
         G_GNUC_END_IGNORE_DEPRECATIONS
     }
     addButtons(box, type);
-    int answer = runModal(box);
-    gtk_widget_destroy(box);
-    if (answer == GTK_RESPONSE_DELETE_EVENT || answer <= 0)
-        answer = (type & 0xFu) == 0 ? plat::IDOK : plat::IDCANCEL;
-    return answer;
+    int reply = runModal(box);
+    endBox(box);
+    if (reply == GTK_RESPONSE_DELETE_EVENT || reply <= 0)
+        reply = (type & 0xFu) == 0 ? plat::IDOK : plat::IDCANCEL;
+    return reply;
 }
 
 bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path) {
-    if (hackMode || !available()) return false;
+    if (hackMode || ending() || !available()) return false;
     // The save action is the one that proposes a name and takes a name of a
     // file that does not exist yet; the buttons say what this is.
-    GtkWidget* chooser = gtk_file_chooser_dialog_new(
-        ofn.title ? ofn.title : "Open", gtkParentOf(ofn.owner), GTK_FILE_CHOOSER_ACTION_SAVE,
-        "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+    GtkWidget* chooser = newBox(gtk_file_chooser_dialog_new(
+        shownText(ofn.title ? ofn.title : "Open").c_str(), gtkParentOf(ofn.owner),
+        GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL, "_Open",
+        GTK_RESPONSE_ACCEPT, nullptr));
     GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
     // Modal as the platform's own: the dialog behind takes no input meanwhile.
     gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
@@ -460,7 +556,11 @@ bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path) {
     addFilters(fc, ofn.filter);
     if (ofn.initialDir && ofn.initialDir[0]) gtk_file_chooser_set_current_folder(fc, ofn.initialDir);
     const std::string proposed = ofn.file ? ofn.file : "";
-    if (!proposed.empty()) {
+    if (!proposed.empty() && !g_utf8_validate(proposed.c_str(), -1, nullptr)) {
+        // The name box takes UTF-8 only; a file of another name is proposed
+        // by selecting it, which keeps its bytes.
+        gtk_file_chooser_set_filename(fc, proposed.c_str());
+    } else if (!proposed.empty()) {
         const std::size_t slash = proposed.find_last_of('/');
         if (slash != std::string::npos) {
             const std::string folder = slash == 0 ? "/" : proposed.substr(0, slash);
@@ -486,7 +586,7 @@ bool chooseOpenFile(const plat::OpenFileName& ofn, std::string* path) {
             break;
         }
     }
-    gtk_widget_destroy(chooser);
+    endBox(chooser);
     return chosen;
 }
 
@@ -508,6 +608,10 @@ void runPending() {
                 linuxplat::setDialogItemTextFromUser(p.dialog, p.id, p.text.c_str());
         }
     }
+}
+
+void endBoxes() {
+    for (BoxWait* wait : waits) answer(wait, GTK_RESPONSE_DELETE_EVENT);
 }
 
 std::size_t cancelDialogs() {

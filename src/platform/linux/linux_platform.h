@@ -26,4 +26,15 @@ void setCommandLine(const std::string& text);
 // dialog's edge length) cannot be read as -1.
 int exitStatusFor(std::uint32_t exitCode);
 
+// SIGTERM, SIGINT and SIGHUP from now on only record the signal and make the
+// returned descriptor readable (-1 when no pipe could be had); see
+// core_signals.cpp. Repeated calls return the same descriptor.
+int catchTerminationSignals();
+// Empties that descriptor once its wake-up has been seen.
+void drainTerminationWakeups();
+// The termination signal caught last, 0 when none came. A mode that must end
+// by the signal itself (rather than with an exit status) can, after its
+// tear-down, restore the signal's default action and raise it again.
+int terminationSignal();
+
 }  // namespace linuxplat

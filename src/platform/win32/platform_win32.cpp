@@ -487,6 +487,9 @@ bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* data
 
 void ExitProcess(std::uint32_t exitCode) { ::ExitProcess(exitCode); }
 
+// Windows ends a saver by messages (or outright); nothing asks work to stop.
+bool StopRequested() { return false; }
+
 std::int32_t RunUnderFaultGuard(std::int32_t (*body)(void* context), void* context,
                                 void (*onFault)()) {
     // No __try in mingw: the top-level filter sees every fault that nothing
