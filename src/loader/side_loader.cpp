@@ -57,7 +57,12 @@ bool equalsNoneIgnoringCase(const char* text) {
     return true;
 }
 
+// The library calls this often during every long stretch of work (each row
+// read, each pass over the coefficients), so it is also where a load gives up
+// when the program is being ended: back to the recovery point, no message.
 void limitScans(j_common_ptr common) {
+    if (plat::StopRequested())
+        std::longjmp(reinterpret_cast<JpegErrorManager*>(common->err)->recovery, 1);
     if (!common->is_decompressor) return;
     const auto decoder = reinterpret_cast<j_decompress_ptr>(common);
     if (decoder->input_scan_number > kMaxScans)
@@ -207,7 +212,10 @@ std::int32_t loadAllSides(const char* text1, const char* text2, const char* text
                           const char* text4, const char* text5, const char* text6) {
     const char* texts[6] = {text1, text2, text3, text4, text5, text6};
     for (int i = 0; i < 6; ++i) {
+        // A load given up because the program is ending is no failure to tell.
+        if (plat::StopRequested()) return 0;
         if (loadSide(sideTable[i], texts[i]) != 0) {
+            if (plat::StopRequested()) return 0;
             char message[kMessageSize];
             std::snprintf(message, sizeof message, "Image %s not found.",
                           texts[i] != nullptr ? texts[i] : "");
