@@ -116,6 +116,7 @@ protected:
         if (waitForWindow(server.connection, title, 5000) == 0) return false;
         pause(500);
         const Window w = findTopWindow(server.connection, title);
+        if (!waitShown(w, 10000)) return false;
         if (escape) {
             if (!focus(w) || !xdo("key Escape")) return false;
         } else {
@@ -362,7 +363,7 @@ protected:
     Window openDialog() {
         dialogProcess = launch({"/c"});
         const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 15000);
-        if (dialog == 0) ADD_FAILURE() << "no dialog\n" << readFile(log);
+        if (dialog == 0 || !waitShown(dialog, 15000)) ADD_FAILURE() << "no dialog\n" << readFile(log);
         pause(500);
         return dialog;
     }
@@ -606,16 +607,20 @@ TEST_F(Dialog, TerminationSignalsEndLongWorkAndModalLoopsAtOnce) {
     const std::string before = settingsFile(slow.c_str(), 1, 2, 5);
     { std::ofstream(config, std::ios::binary) << before; }
 
+    // About half a second on an idle machine; the bound leaves room for a
+    // loaded one and a sanitizer build, and is still far below the seconds
+    // the rest of the load would take.
     const auto endsWithin = [&](pid_t pid, int signal, int status) {
         const auto sent = std::chrono::steady_clock::now();
         kill(pid, signal);
         // The program under strace is the tracer's child: the tracer ends
         // with its status.
-        const pid_t waited = started.back();
-        EXPECT_EQ(exitStatus(waited, 1500), status) << "signal " << signal << "\n" << readFile(log);
+        const int got = exitStatus(started.back(), 3000);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - sent);
-        RecordProperty("ms_to_end_on_signal_" + std::to_string(signal), took.count());
+        EXPECT_EQ(got, status) << "signal " << signal << ", " << took.count() << " ms\n"
+                               << readFile(log);
+        std::printf("ended %d ms after signal %d\n", static_cast<int>(took.count()), signal);
     };
 
     // The saver loading its pictures.

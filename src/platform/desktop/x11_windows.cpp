@@ -65,8 +65,10 @@ bool triedToConnect = false;
 std::vector<SharedFrameMemory> sharedMemory;
 bool shmUsable = false;
 Cursor blankCursor = 0;
-// Keyed by the X window id, which is also the handle the core holds.
-std::map<plat::Window, SaverX> windows;
+// Keyed by the X window id, which is also the handle the core holds. Never
+// destroyed: a window still open when the process exits keeps its record (and
+// its GC) reachable to the end, and the server frees what it holds then.
+std::map<plat::Window, SaverX>& windows = *new std::map<plat::Window, SaverX>;
 // Foreign windows whose destruction we watch, and whether it was reported.
 std::map<::Window, bool> watched;
 
