@@ -10,6 +10,7 @@
 //   frame surface          the off-screen 32-bit bitmap the renderer draws into
 //   dialogs                message boxes, dialog 2003, item texts, file-open
 //   input and time         cursor, tick count, Sleep
+//   files                  replacing a file's contents as one step
 //   system                 registry value, libraries by name, command line,
 //                          version, screen-saver-running state, exit, fault guard
 //   memory                 global memory for the depth buffer
@@ -266,6 +267,18 @@ bool StopRequested();
 // onFault runs (it must be async-signal-safe on Linux) and the process ends.
 std::int32_t RunUnderFaultGuard(std::int32_t (*body)(void* context), void* context,
                                 void (*onFault)());
+
+// ---- Files -----------------------------------------------------------------
+// Makes the file at `path` hold exactly these bytes; true when it does. A
+// plain file is replaced through a new file beside it and a rename, so that a
+// reader sees either the old contents or the new ones, never a mix, and a
+// failure part way leaves the old file; the new file keeps the old one's
+// permissions and owner. Where that cannot be done (a link, a file with more
+// than one name, a device or other non-plain file, a file whose attributes
+// the new one could not carry, a directory that takes no new file, a refused
+// rename) the file is cut and written in place. A file that cannot be opened
+// for writing fails and is left as it is.
+bool ReplaceFileContents(const char* path, const void* bytes, std::size_t size);
 
 // ---- Memory ----------------------------------------------------------------
 // GlobalAlloc(GMEM_FIXED) + GlobalLock; null on failure. GlobalFree releases.
