@@ -1,120 +1,89 @@
+// One frame of the cube, and the route it takes down to the pixel.
+//
+// renderCube
+//   frameFromSettings   the frame's constants: S, h, lo, the step k, the
+//                       factor f, the centre, a depth divisor for cubes too
+//                       large for 16-bit depths
+//   buildMatrix         the rotation matrix M from the three angles
+//   drawCubeFast        (cube_renderer_fast.cpp) takes the frame when the
+//                       depth buffer exists and matches the surface, the
+//                       depths need no divisor, k is at most 10, and at k = 1
+//                       f is 1 and the surface at least 4 x 3. The default
+//                       settings (k = 2, f = 1) come this way:
+//                         k = 1   rotate a chunk of a row at once, then a
+//                                 3 x 3 depth raise and splat per sample
+//                         k >= 2  rotate a chunk, then plotStepK: an unrolled
+//                                 (2k+1)^2 marking and (2k+3) runs of 2k+2
+//                       samples near an edge go to plotGeneric
+//   drawCubePlain       every other frame: pairs of sides, rows, a chunk of a
+//                       row rotated (rotateChunk), each sample to plotGeneric
+//     plotGeneric       the literal reading of plotSample: the screen
+//                       position, the depth test and marking (markDepthSquare
+//                       for k > 1), the colour (paintPixel: a texel row, a
+//                       colour, or sideTexel), then the nine pixels (k = 1) or
+//                       the runs of fillSurfaceRun (k > 1)
+//
+// Every route draws the same frame pixel for pixel as the plain per-sample
+// reading: the same sums of the same products in the same order
+// (-ffp-contract=off keeps them apart), and the same order of samples.
 #include "render/cube_renderer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <type_traits>
-#include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "render/cube_renderer_paths.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
 
-// The frame must come out the same, pixel for pixel, as the plain per-sample
-// reading of the algorithm. Everything below that is faster than that reading
-// keeps its results: the rotation sums are formed in the same order from the
-// same products (a product hoisted out of a loop is the same double), and the
-// fast splats only run where every cell and pixel they touch lies inside the
-// buffers, where the linear depth index and the clipped surface agree with
-// plain two-dimensional addressing.
+using cube_paths::Frame;
+using cube_paths::SidePaint;
 
 namespace {
 
-// Depths fit the 16-bit cells while faceSize stays below this (the cube's
-// half space diagonal is then below 32767). Larger cubes get their depths
-// divided down instead of wrapping round in the cells.
-constexpr std::int64_t kDepthSafeFaceSize = 37800;
-// Past the 16-bit range the depths are scaled into what an empty cell (-20000)
-// lets through, so every sample of such a cube can still be drawn.
-constexpr std::int64_t kScaledDepthLimit = 19999;
-// Radii up to this get an unrolled marking and splat.
-constexpr std::int32_t kMaxUnrolledStep = 10;
-constexpr std::int32_t kChunk = 256;
+Frame frameFromSettings(PixelSurface& target);
+void buildMatrix(Frame& frame, float angleA, float angleB, float angleC);
+void noteFrameDepthSpan(const Frame& frame);
+void drawCubePlain(const Frame& frame);
 
-struct Frame {
-    PixelSurface* target;
-    std::int64_t faceSize;
-    std::int64_t half;  // h
-    std::int64_t low;   // lo = (-S) / 2
-    std::int32_t step;  // k
-    std::int32_t reduce;  // f
-    std::int64_t centerX;
-    std::int64_t centerY;
-    std::int32_t depthDivisor;
-    double m[3][3];
-};
+}  // namespace
 
-Frame frameFromSettings(PixelSurface& target) {
-    Frame fr{};
-    fr.target = &target;
-    fr.faceSize = saverSettings.faceSize;
-    fr.half = fr.faceSize / 2;
-    fr.low = (-fr.faceSize) / 2;
-    fr.step = renderPointStep();
-    fr.reduce = renderReduceFactor();
-    fr.centerX = saverSettings.centerX;
-    fr.centerY = saverSettings.centerY;
-    fr.depthDivisor = 1;
-    if (fr.faceSize >= kDepthSafeFaceSize) {
-        // |Z| <= sqrt(3) * h because every row of the matrix is a unit vector.
-        const double reach = std::ceil(std::sqrt(3.0) * static_cast<double>(fr.half)) + 1.0;
-        fr.depthDivisor = static_cast<std::int32_t>(std::ceil(reach / kScaledDepthLimit));
-    }
-    return fr;
+void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) {
+    Frame frame = frameFromSettings(target);
+    clearTouchedDepthCells();
+    noteFrameDepthSpan(frame);
+    if (target.pixels == nullptr) return;
+    buildMatrix(frame, angleA, angleB, angleC);
+    if (cube_paths::drawCubeFast(frame)) return;
+    drawCubePlain(frame);
 }
 
-void buildMatrix(Frame& fr, float angleA, float angleB, float angleC) {
-    const double a = angleA;
-    const double b = angleB;
-    const double c = angleC;
-    const double sa = std::sin(a), ca = std::cos(a);
-    const double sb = std::sin(b), cb = std::cos(b);
-    const double sc = std::sin(c), cc = std::cos(c);
-    fr.m[0][0] = cb * cc;
-    fr.m[0][1] = sa * sb * cc - ca * sc;
-    fr.m[0][2] = sa * sc + ca * sb * cc;
-    fr.m[1][0] = cb * sc;
-    fr.m[1][1] = ca * cc + sa * sb * sc;
-    fr.m[1][2] = ca * sb * sc - sa * cc;
-    fr.m[2][0] = -sb;
-    fr.m[2][1] = sa * cb;
-    fr.m[2][2] = ca * cb;
+void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
+                std::int32_t Y, std::int32_t Z) {
+    if (side < 0 || side > 5 || target.pixels == nullptr) return;
+    Frame frame = frameFromSettings(target);
+    // The depth divisor belongs to renderCube's frame; a caller of plotSample
+    // hands in its depth as it is.
+    frame.depthDivisor = 1;
+    const Side& record = sideTable[side];
+    const std::int64_t y = static_cast<std::int64_t>(v) + frame.half;
+    SidePaint paint{nullptr, 0, &record, y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y)};
+    if (isColourSide(record))
+        paint = {nullptr, cube_paths::packedToSurface(record.red, record.green, record.blue),
+                 nullptr, 0};
+    // Its direct writes (the centre and the 3x3 offsets) lie within two
+    // cells of the sample; the next frame's clear must know of them.
+    const std::int64_t width = depthBuffer.width;
+    const std::int64_t col = frame.centerX + X / frame.reduce;
+    const std::int64_t row = frame.centerY + Y / frame.reduce;
+    noteDepthWrites(width * (row - 2) + col - 2, width * (row + 2) + col + 2);
+    cube_paths::plotGeneric(frame, paint, static_cast<std::int64_t>(u) + frame.half, X, Y, Z);
 }
 
-// What one side paints with in the current row: a row of texels for a
-// picture, a fixed pixel for a colour side, or, for a picture that cannot
-// cover the sampled square (only when faceSize did not come from the loader),
-// the checked texel lookup, which answers black outside the picture.
-struct SidePaint {
-    const std::uint8_t* textureRow;
-    std::uint32_t pixel;
-    const Side* checked;
-    std::int32_t y;
-};
+// ---- The pieces both routes use --------------------------------------------------
 
-inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
-    const std::uint32_t colour = (static_cast<std::uint32_t>(red) & 0xFFu) |
-                                 ((static_cast<std::uint32_t>(green) & 0xFFu) << 8) |
-                                 ((static_cast<std::uint32_t>(blue) & 0xFFu) << 16);
-    return surfacePixelFromColour(colour);
-}
-
-inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
-    if (paint.textureRow != nullptr) {
-        const std::uint8_t* t = paint.textureRow + 3 * x;
-        return packedToSurface(t[0], t[1], t[2]);
-    }
-    if (paint.checked != nullptr) {
-        const std::int32_t cx = x < 0 || x > INT32_MAX ? -1 : static_cast<std::int32_t>(x);
-        const Texel t = sideTexel(*paint.checked, cx, paint.y);
-        return packedToSurface(t.red, t.green, t.blue);
-    }
-    return paint.pixel;
-}
+namespace cube_paths {
 
 SidePaint paintForRow(int sideNumber, std::int64_t half, std::int64_t v) {
     const Side& side = sideTable[sideNumber];
@@ -128,520 +97,152 @@ SidePaint paintForRow(int sideNumber, std::int64_t half, std::int64_t v) {
     return {side.pixels + 3 * static_cast<std::int64_t>(side.width) * y, 0, nullptr, 0};
 }
 
-// ---- One sample, read literally: any step, any factor, missing buffer ----------
-void plotGeneric(const Frame& fr, const SidePaint& paint, std::int64_t texX, std::int32_t X,
-                 std::int32_t Y, std::int32_t rawZ) {
-    const std::int32_t Z = rawZ / fr.depthDivisor;
-    const std::int64_t f = fr.reduce;
-    const std::int64_t k = fr.step;
-    // Samples beside the screen come here by the thousand; a division by one
-    // is not worth a hardware divide.
-    auto reduce = [f](std::int64_t v) { return f == 1 ? v : v / f; };
-    const std::int64_t col = fr.centerX + reduce(X);
-    const std::int64_t row = fr.centerY + reduce(Y);
-    std::int16_t* cells = depthBuffer.cells;
-    const std::int64_t w = depthBuffer.width;
-    const std::int64_t count = depthBuffer.cellCount;
-    if (cells != nullptr) {
-        const std::int64_t index = w * row + col;
-        if (index < 0 || index >= count) return;
-        if (cells[index] > Z) return;
-        if (k == 1)
-            cells[index] = static_cast<std::int16_t>(Z);
-        else
-            markDepthSquare(col, row, k, Z);
-    }
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    PixelSurface& s = *fr.target;
-    if (k == 1) {
-        for (std::int64_t i = -1; i <= 1; ++i) {
-            const std::int64_t c2 = fr.centerX + reduce(X + i);
-            for (std::int64_t j = -1; j <= 1; ++j) {
-                const std::int64_t r2 = fr.centerY + reduce(Y + j);
-                if (cells != nullptr) {
-                    const std::int64_t index = w * r2 + c2;
-                    if (index >= 0 && index < count && cells[index] <= Z)
-                        cells[index] = static_cast<std::int16_t>(Z);
-                }
-                if (c2 >= 0 && c2 < s.width && r2 >= 0 && r2 < s.height)
-                    s.pixels[r2 * s.stride + c2] = pixel;
-            }
-        }
-        return;
-    }
-    const std::int64_t top = std::max<std::int64_t>(row - k - 1, 0);
-    const std::int64_t bottom = std::min<std::int64_t>(row + k + 1, s.height - 1);
-    for (std::int64_t y = top; y <= bottom; ++y) fillSurfaceRun(s, col - k - 1, col + k + 1, y, pixel);
-}
-
-// ---- Fast paths for the samples whose whole splat lies inside -----------------
-// They need the depth buffer and the surface to be the same size (as in the
-// saver), depths that fit 16 bits, and a buffer to test against.
-struct Bounds {
-    std::int64_t width;
-    std::int64_t height;
-    std::int64_t stride;
-    std::int16_t* cells;
-    std::uint32_t* pixels;
-};
-
-struct ChunkCoords {
-    alignas(16) std::int32_t x[kChunk];
-    alignas(16) std::int32_t y[kChunk];
-    alignas(16) std::int32_t z[kChunk];
-    alignas(16) std::int32_t cell[kChunk];  // k = 1, f = 1 only: the depth index or -1
-};
-
-// k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
-// Samples off the screen's top or bottom fail their depth test at once;
-// only those near an edge go the literal way.
-//
-// Everything the loop reads lives in locals: the vector stores may alias
-// anything, so a field behind a reference would be read again per sample.
-struct Step1View {
-    std::int64_t centerX;
-    std::int64_t centerY;
-    std::int64_t width;
-    std::int64_t height;
-    std::int64_t stride;
-    std::int16_t* cells;
-    std::uint32_t* pixels;
-};
-
-#if defined(__SSE2__)
-// Three cells of a depth row move at once, with a fourth beside them raised
-// to the lowest depth, which leaves it as it was; the caller keeps it inside
-// the buffer.
-using DepthLanes = __m128i;
-inline DepthLanes depthLanes(std::int16_t z) {
-    return _mm_insert_epi16(_mm_shufflelo_epi16(_mm_cvtsi32_si128(z), 0), INT16_MIN, 3);
-}
-inline void raiseThree(std::int16_t* c, DepthLanes zz) {
-    auto* at = reinterpret_cast<__m128i*>(c);
-    _mm_storel_epi64(at, _mm_max_epi16(_mm_loadl_epi64(at), zz));
-}
-#else
-using DepthLanes = std::int16_t;
-inline DepthLanes depthLanes(std::int16_t z) { return z; }
-inline void raiseThree(std::int16_t* c, DepthLanes z) {
-    c[0] = std::max(c[0], z);
-    c[1] = std::max(c[1], z);
-    c[2] = std::max(c[2], z);
-}
-#endif
-
-// The depth index of every sample whose 3x3 block, and the fourth depth lane
-// beside its rows, lies inside the buffer (1 <= col <= width - 3 and
-// 1 <= row <= height - 2), -1 for the others. The rotated coordinates fit
-// 16 bits here (|X| <= sqrt(3) * h < 32736 below the 16-bit depth limit);
-// positions are compared unsigned, by flipping the sign bit, and wrap-around
-// in the 32-bit lanes cannot bring a position outside into range. The caller
-// makes sure both ranges are not empty.
-#if defined(__SSE2__)
-struct CellMap {
-    __m128i colShift, rowShift, colLimit, rowLimit, rowAndOne, base;
-};
-
-CellMap cellMapFor(const Step1View& v) {
-    const auto wrap = [](std::int64_t x) {
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(x));
-    };
-    return {_mm_set1_epi32(wrap(v.centerX - 1)),
-            _mm_set1_epi32(wrap(v.centerY - 1)),
-            _mm_set1_epi32(wrap((v.width - 3) ^ INT32_MIN)),
-            _mm_set1_epi32(wrap((v.height - 2) ^ INT32_MIN)),
-            _mm_set1_epi32(wrap(v.width | 0x10000)),
-            _mm_set1_epi32(wrap(v.centerY * v.width + v.centerX))};
-}
-
-inline __m128i cellLanes(const CellMap& map, __m128i x, __m128i y) {
-    const __m128i sign = _mm_set1_epi32(INT32_MIN);
-    const __m128i colIn =
-        _mm_cmpgt_epi32(map.colLimit, _mm_xor_si128(_mm_add_epi32(x, map.colShift), sign));
-    const __m128i rowIn =
-        _mm_cmpgt_epi32(map.rowLimit, _mm_xor_si128(_mm_add_epi32(y, map.rowShift), sign));
-    // Y * width + X in one multiply-add of the 16-bit halves (Y, X).
-    const __m128i pairYX =
-        _mm_or_si128(_mm_and_si128(y, _mm_set1_epi32(0xFFFF)), _mm_slli_epi32(x, 16));
-    const __m128i index = _mm_add_epi32(_mm_madd_epi16(pairYX, map.rowAndOne), map.base);
-    const __m128i outside = _mm_xor_si128(_mm_and_si128(colIn, rowIn), _mm_set1_epi32(-1));
-    return _mm_or_si128(index, outside);
-}
-#else
-void cellsOfChunk(const Step1View& v, std::int32_t n, ChunkCoords& c) {
-    for (std::int32_t t = 0; t < n; ++t) {
-        const std::int64_t col = v.centerX + c.x[t];
-        const std::int64_t row = v.centerY + c.y[t];
-        const bool inside = col >= 1 && col <= v.width - 3 && row >= 1 && row <= v.height - 2;
-        c.cell[t] = inside ? static_cast<std::int32_t>(row * v.width + col) : -1;
-    }
-}
-#endif
-
-inline void plotStep1Reduce1(const Frame& fr, const Step1View& v, const SidePaint& paint,
-                             std::int64_t texX, std::int32_t index, std::int32_t X,
-                             std::int32_t Y, std::int32_t Z) {
-    if (index < 0) {
-        const std::int64_t col = v.centerX + X;
-        const std::int64_t row = v.centerY + Y;
-        const std::int64_t at = v.width * row + col;
-        if (at < 0 || at >= v.width * v.height) return;
-        plotGeneric(fr, paint, texX, X, Y, Z);
-        return;
-    }
-    std::int16_t* cell = v.cells + index;
-    if (*cell > Z) return;
-    const std::int64_t w = v.width;
-    const DepthLanes z = depthLanes(static_cast<std::int16_t>(Z));
-    raiseThree(cell - w - 1, z);
-    raiseThree(cell - 1, z);
-    raiseThree(cell + w - 1, z);
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    std::uint32_t* p = v.pixels + (v.centerY + Y - 1) * v.stride + (v.centerX + X);
-    for (int r = 0; r < 3; ++r, p += v.stride) {
-        p[-1] = pixel;
-        p[0] = pixel;
-        p[1] = pixel;
-    }
-}
-
-template <bool ShowA, bool ShowB>
-void splatStep1Chunk(const Frame& fr, const Step1View& view, const SidePaint& paintA,
-                     const SidePaint& paintB, std::int64_t texX0, std::int32_t m,
-                     ChunkCoords& ca, ChunkCoords& cb) {
-    const Step1View v = view;
-#if !defined(__SSE2__)
-    if constexpr (ShowA) cellsOfChunk(v, m, ca);
-    if constexpr (ShowB) cellsOfChunk(v, m, cb);
-#endif
-    const SidePaint pa = paintA;
-    const SidePaint pb = paintB;
-    for (std::int32_t t = 0; t < m; ++t) {
-        if constexpr (ShowA)
-            plotStep1Reduce1(fr, v, pa, texX0 + t, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
-        if constexpr (ShowB)
-            plotStep1Reduce1(fr, v, pb, texX0 + t, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
-    }
-}
-
-// Fixed-length runs for the splats. Raising to a maximum and storing one
-// colour are both idempotent, so the vector pieces may overlap and never
-// touch a cell or pixel outside the run.
-template <int N>
-inline void raiseRun(std::int16_t* c, std::int16_t z) {
-#if defined(__SSE2__)
-    if constexpr (N >= 8) {
-        const __m128i zz = _mm_set1_epi16(z);
-        for (int t = 0; t + 8 <= N; t += 8) {
-            auto* at = reinterpret_cast<__m128i*>(c + t);
-            _mm_storeu_si128(at, _mm_max_epi16(_mm_loadu_si128(at), zz));
-        }
-        if constexpr (N % 8 != 0) {
-            auto* at = reinterpret_cast<__m128i*>(c + N - 8);
-            _mm_storeu_si128(at, _mm_max_epi16(_mm_loadu_si128(at), zz));
-        }
-        return;
-    } else if constexpr (N >= 4) {
-        const __m128i zz = _mm_set1_epi16(z);
-        auto* first = reinterpret_cast<__m128i*>(c);
-        auto* last = reinterpret_cast<__m128i*>(c + N - 4);
-        const __m128i a = _mm_max_epi16(_mm_loadl_epi64(first), zz);
-        const __m128i b = _mm_max_epi16(_mm_loadl_epi64(last), zz);
-        _mm_storel_epi64(first, a);
-        _mm_storel_epi64(last, b);
-        return;
-    }
-#endif
-    for (int t = 0; t < N; ++t) c[t] = std::max(c[t], z);
-}
-
-template <int N>
-inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
-#if defined(__SSE2__)
-    if constexpr (N >= 4) {
-        const __m128i v = _mm_set1_epi32(static_cast<int>(pixel));
-        for (int t = 0; t + 4 <= N; t += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + t), v);
-        if constexpr (N % 4 != 0) _mm_storeu_si128(reinterpret_cast<__m128i*>(p + N - 4), v);
-        return;
-    }
-#endif
-    for (int t = 0; t < N; ++t) p[t] = pixel;
-}
-
-// 2 <= k <= kMaxUnrolledStep: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
-template <int K, bool Reduce1>
-inline void plotStepK(const Frame& fr, const Bounds& b, const SidePaint& paint, std::int64_t texX,
-                      std::int32_t X, std::int32_t Y, std::int32_t Z) {
-    const std::int64_t col = fr.centerX + (Reduce1 ? X : X / fr.reduce);
-    const std::int64_t row = fr.centerY + (Reduce1 ? Y : Y / fr.reduce);
-    if (col < K + 1 || row < K + 1 || col > b.width - 1 - K || row > b.height - 2 - K) {
-        plotGeneric(fr, paint, texX, X, Y, Z);
-        return;
-    }
-    const std::int64_t w = b.width;
-    std::int16_t* cell = b.cells + row * w + col;
-    if (*cell > Z) return;
-    const auto z = static_cast<std::int16_t>(Z);
-    std::int16_t* c = cell - K * w - K;
-    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    std::uint32_t* p = b.pixels + (row - K - 1) * b.stride + (col - K - 1);
-    for (int r = 0; r < 2 * K + 3; ++r, p += b.stride) fillRun<2 * K + 2>(p, pixel);
-}
-
-enum class Path { Generic, Step1Reduce1, StepK };
-
-// Rotation of one side's samples along a row: the products of the fixed
-// coordinates are taken once, the sum keeps its left-to-right order.
-struct RowGeometry {
-    int innerAxis;   // 0: inner loop value is x, 2: it is z
-    double fixedA[3];  // innerAxis 0: M[r][1]*y ; innerAxis 2: M[r][0]*x + M[r][1]*y
-    double fixedB[3];  // innerAxis 0: M[r][2]*z
-};
-
-RowGeometry geometryFor(const Frame& fr, int sideNumber, std::int64_t q) {
-    const double h = static_cast<double>(fr.half);
-    const double lo = static_cast<double>(fr.low);
-    const double dq = static_cast<double>(q);
+// The sample points of the six sides for the outer loop value q (rowValue):
+// (p, q, h), (p, q, -h), (p, h, q), (p, -h, q), (lo, q, r), (-lo, q, r),
+// the inner value p or r being the one left out.
+RowGeometry geometryFor(const Frame& frame, int sideNumber, std::int64_t rowValue) {
+    const double half = static_cast<double>(frame.half);
+    const double low = static_cast<double>(frame.low);
+    const double q = static_cast<double>(rowValue);
     RowGeometry g{};
     for (int r = 0; r < 3; ++r) {
-        const double* m = fr.m[r];
+        const double* m = frame.m[r];
         switch (sideNumber) {
-            case 0: g.innerAxis = 0; g.fixedA[r] = m[1] * dq; g.fixedB[r] = m[2] * h; break;
-            case 1: g.innerAxis = 0; g.fixedA[r] = m[1] * dq; g.fixedB[r] = m[2] * -h; break;
-            case 2: g.innerAxis = 0; g.fixedA[r] = m[1] * h; g.fixedB[r] = m[2] * dq; break;
-            case 3: g.innerAxis = 0; g.fixedA[r] = m[1] * -h; g.fixedB[r] = m[2] * dq; break;
-            case 4: g.innerAxis = 2; g.fixedA[r] = m[0] * lo + m[1] * dq; break;
-            default: g.innerAxis = 2; g.fixedA[r] = m[0] * -lo + m[1] * dq; break;
+            case 0: g.innerAxis = 0; g.fixedA[r] = m[1] * q; g.fixedB[r] = m[2] * half; break;
+            case 1: g.innerAxis = 0; g.fixedA[r] = m[1] * q; g.fixedB[r] = m[2] * -half; break;
+            case 2: g.innerAxis = 0; g.fixedA[r] = m[1] * half; g.fixedB[r] = m[2] * q; break;
+            case 3: g.innerAxis = 0; g.fixedA[r] = m[1] * -half; g.fixedB[r] = m[2] * q; break;
+            case 4: g.innerAxis = 2; g.fixedA[r] = m[0] * low + m[1] * q; break;
+            default: g.innerAxis = 2; g.fixedA[r] = m[0] * -low + m[1] * q; break;
         }
     }
     return g;
 }
 
-#if !defined(__SSE2__)
-void rotateChunk(const Frame& fr, const RowGeometry& g, std::int32_t first, std::int32_t step,
+void rotateChunk(const Frame& frame, const RowGeometry& g, std::int32_t first, std::int32_t step,
                  std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32_t* Z) {
-    const double m00 = fr.m[0][0], m10 = fr.m[1][0], m20 = fr.m[2][0];
-    const double m02 = fr.m[0][2], m12 = fr.m[1][2], m22 = fr.m[2][2];
+    const double m00 = frame.m[0][0], m10 = frame.m[1][0], m20 = frame.m[2][0];
+    const double m02 = frame.m[0][2], m12 = frame.m[1][2], m22 = frame.m[2][2];
     if (g.innerAxis == 0) {
         const double a0 = g.fixedA[0], a1 = g.fixedA[1], a2 = g.fixedA[2];
         const double b0 = g.fixedB[0], b1 = g.fixedB[1], b2 = g.fixedB[2];
         for (std::int32_t t = 0; t < n; ++t) {
-            const double d = static_cast<double>(first + t * step);
-            X[t] = static_cast<std::int32_t>((m00 * d + a0) + b0);
-            Y[t] = static_cast<std::int32_t>((m10 * d + a1) + b1);
-            Z[t] = static_cast<std::int32_t>((m20 * d + a2) + b2);
+            const double inner = static_cast<double>(first + t * step);
+            X[t] = static_cast<std::int32_t>((m00 * inner + a0) + b0);
+            Y[t] = static_cast<std::int32_t>((m10 * inner + a1) + b1);
+            Z[t] = static_cast<std::int32_t>((m20 * inner + a2) + b2);
         }
     } else {
         const double a0 = g.fixedA[0], a1 = g.fixedA[1], a2 = g.fixedA[2];
         for (std::int32_t t = 0; t < n; ++t) {
-            const double d = static_cast<double>(first + t * step);
-            X[t] = static_cast<std::int32_t>(a0 + m02 * d);
-            Y[t] = static_cast<std::int32_t>(a1 + m12 * d);
-            Z[t] = static_cast<std::int32_t>(a2 + m22 * d);
+            const double inner = static_cast<double>(first + t * step);
+            X[t] = static_cast<std::int32_t>(a0 + m02 * inner);
+            Y[t] = static_cast<std::int32_t>(a1 + m12 * inner);
+            Z[t] = static_cast<std::int32_t>(a2 + m22 * inner);
         }
     }
 }
-#endif
 
-#if defined(__SSE2__)
-// Both sides of a pair share the inner value's product with the matrix (the
-// same double for each), and the first pair also shares the sum with the row
-// term. The inner value itself is counted in doubles, exactly, since it is an
-// integer far below 2^53.
-template <bool ShowA, bool ShowB, bool SharedRow, bool Cells>
-void rotatePairChunk(const Frame& fr, const RowGeometry& ga, const RowGeometry& gb,
-                     std::int32_t first, std::int32_t step, std::int32_t n, const CellMap& map,
-                     ChunkCoords& ca, ChunkCoords& cb) {
-    const int c = ga.innerAxis;
-    const __m128d m[3] = {_mm_set1_pd(fr.m[0][c]), _mm_set1_pd(fr.m[1][c]),
-                          _mm_set1_pd(fr.m[2][c])};
-    __m128d aA[3], aB[3], bA[3], bB[3];
-    for (int r = 0; r < 3; ++r) {
-        aA[r] = _mm_set1_pd(ga.fixedA[r]);
-        aB[r] = _mm_set1_pd(gb.fixedA[r]);
-        bA[r] = _mm_set1_pd(ga.fixedB[r]);
-        bB[r] = _mm_set1_pd(gb.fixedB[r]);
+void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX, std::int32_t X,
+                 std::int32_t Y, std::int32_t rawZ) {
+    const std::int32_t Z = rawZ / frame.depthDivisor;
+    const std::int64_t factor = frame.reduce;
+    const std::int64_t step = frame.step;
+    // Samples beside the screen come here by the thousand; a division by one
+    // is not worth a hardware divide.
+    auto reduce = [factor](std::int64_t value) { return factor == 1 ? value : value / factor; };
+    const std::int64_t col = frame.centerX + reduce(X);
+    const std::int64_t row = frame.centerY + reduce(Y);
+    std::int16_t* cells = depthBuffer.cells;
+    const std::int64_t width = depthBuffer.width;
+    const std::int64_t count = depthBuffer.cellCount;
+    if (cells != nullptr) {
+        const std::int64_t index = width * row + col;
+        if (index < 0 || index >= count) return;
+        if (cells[index] > Z) return;
+        if (step == 1)
+            cells[index] = static_cast<std::int16_t>(Z);
+        else
+            markDepthSquare(col, row, step, Z);
     }
-    const double f = first, s = step;
-    __m128d d0 = _mm_set_pd(f + s, f);
-    __m128d d1 = _mm_set_pd(f + 3 * s, f + 2 * s);
-    const __m128d d4 = _mm_set1_pd(4 * s);
-    // The third pair's sums have no second term: a + P, and a + P = P + a.
-    const bool second = c == 0;
-    auto finish = [second](__m128d sum, __m128d b) {
-        return _mm_cvttpd_epi32(second ? _mm_add_pd(sum, b) : sum);
-    };
-    auto put = [](std::int32_t* at, __m128i v) {
-        _mm_store_si128(reinterpret_cast<__m128i*>(at), v);
-    };
-    for (std::int32_t t = 0; t < n; t += 4, d0 = _mm_add_pd(d0, d4), d1 = _mm_add_pd(d1, d4)) {
-        __m128i xyzA[3], xyzB[3];
-        for (int r = 0; r < 3; ++r) {
-            const __m128d p0 = _mm_mul_pd(m[r], d0), p1 = _mm_mul_pd(m[r], d1);
-            const __m128d sA0 = _mm_add_pd(p0, aA[r]), sA1 = _mm_add_pd(p1, aA[r]);
-            if constexpr (ShowA)
-                xyzA[r] = _mm_unpacklo_epi64(finish(sA0, bA[r]), finish(sA1, bA[r]));
-            if constexpr (ShowB) {
-                const __m128d sB0 = SharedRow ? sA0 : _mm_add_pd(p0, aB[r]);
-                const __m128d sB1 = SharedRow ? sA1 : _mm_add_pd(p1, aB[r]);
-                xyzB[r] = _mm_unpacklo_epi64(finish(sB0, bB[r]), finish(sB1, bB[r]));
+    const std::uint32_t pixel = paintPixel(paint, texX);
+    PixelSurface& s = *frame.target;
+    if (step == 1) {
+        // The offsets are added before the division, as the design has it.
+        for (std::int64_t i = -1; i <= 1; ++i) {
+            const std::int64_t offsetCol = frame.centerX + reduce(X + i);
+            for (std::int64_t j = -1; j <= 1; ++j) {
+                const std::int64_t offsetRow = frame.centerY + reduce(Y + j);
+                if (cells != nullptr) {
+                    const std::int64_t index = width * offsetRow + offsetCol;
+                    if (index >= 0 && index < count && cells[index] <= Z)
+                        cells[index] = static_cast<std::int16_t>(Z);
+                }
+                if (offsetCol >= 0 && offsetCol < s.width && offsetRow >= 0 && offsetRow < s.height)
+                    s.pixels[offsetRow * s.stride + offsetCol] = pixel;
             }
         }
-        if constexpr (ShowA) {
-            put(ca.x + t, xyzA[0]);
-            put(ca.y + t, xyzA[1]);
-            put(ca.z + t, xyzA[2]);
-            if constexpr (Cells) put(ca.cell + t, cellLanes(map, xyzA[0], xyzA[1]));
-        }
-        if constexpr (ShowB) {
-            put(cb.x + t, xyzB[0]);
-            put(cb.y + t, xyzB[1]);
-            put(cb.z + t, xyzB[2]);
-            if constexpr (Cells) put(cb.cell + t, cellLanes(map, xyzB[0], xyzB[1]));
-        }
+        return;
     }
-}
-#endif
-
-// Whether every k = 1, f = 1 sample of one side's chunk falls outside the
-// depth buffer's linear indices, so that each would fail its test at once.
-// A rotated coordinate is monotonic along the chunk (each rounding step is),
-// so the chunk's first and last samples bound all the others; they are
-// worked out with the very operations of rotatePairChunk.
-bool chunkMissesBuffer(const Frame& fr, const Step1View& v, const RowGeometry& g,
-                       std::int32_t first, std::int32_t step, std::int32_t n) {
-#if defined(__SSE2__)
-    const int c = g.innerAxis;
-    const double f = first, s = step;
-    const __m128d d = _mm_set_pd(f + (n - 1) * s, f);
-    auto coordinate = [&](int r) {
-        const __m128d sum =
-            _mm_add_pd(_mm_mul_pd(_mm_set1_pd(fr.m[r][c]), d), _mm_set1_pd(g.fixedA[r]));
-        const __m128d whole = c == 0 ? _mm_add_pd(sum, _mm_set1_pd(g.fixedB[r])) : sum;
-        alignas(16) std::int32_t ends[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(ends), _mm_cvttpd_epi32(whole));
-        return std::pair<std::int64_t, std::int64_t>{std::min(ends[0], ends[1]),
-                                                     std::max(ends[0], ends[1])};
-    };
-    const auto [xLow, xHigh] = coordinate(0);
-    const auto [yLow, yHigh] = coordinate(1);
-    const std::int64_t w = v.width;
-    const std::int64_t highest = w * (v.centerY + yHigh) + v.centerX + xHigh;
-    const std::int64_t lowest = w * (v.centerY + yLow) + v.centerX + xLow;
-    return highest < 0 || lowest >= w * v.height;
-#else
-    (void)fr, (void)v, (void)g, (void)first, (void)step, (void)n;
-    return false;
-#endif
+    const std::int64_t top = std::max<std::int64_t>(row - step - 1, 0);
+    const std::int64_t bottom = std::min<std::int64_t>(row + step + 1, s.height - 1);
+    for (std::int64_t y = top; y <= bottom; ++y)
+        fillSurfaceRun(s, col - step - 1, col + step + 1, y, pixel);
 }
 
-// Rotates the pair's chunk; with a view, also works out the k = 1, f = 1
-// depth indices (on SSE2; elsewhere the splat loop does).
-void rotatePair(const Frame& fr, int pair, const RowGeometry& ga, const RowGeometry& gb,
-                bool showA, bool showB, std::int32_t first, std::int32_t step, std::int32_t n,
-                const Step1View* view, ChunkCoords& ca, ChunkCoords& cb) {
-#if defined(__SSE2__)
-    // Past the last sample, up to three more are worked out, which the
-    // arrays have room for and nobody reads.
-    const CellMap map = view != nullptr ? cellMapFor(*view) : CellMap{};
-    auto run = [&](auto showA_, auto showB_, auto shared_) {
-        constexpr bool A = decltype(showA_)::value, B = decltype(showB_)::value,
-                       S = decltype(shared_)::value;
-        if (view != nullptr)
-            rotatePairChunk<A, B, S, true>(fr, ga, gb, first, step, n, map, ca, cb);
-        else
-            rotatePairChunk<A, B, S, false>(fr, ga, gb, first, step, n, map, ca, cb);
-    };
-    using T = std::true_type;
-    using F = std::false_type;
-    if (showA && showB) {
-        if (pair == 0)
-            run(T{}, T{}, T{});
-        else
-            run(T{}, T{}, F{});
-    } else if (showA) {
-        run(T{}, F{}, F{});
-    } else if (showB) {
-        run(F{}, T{}, F{});
+}  // namespace cube_paths
+
+// ---- The frame and the plain route -----------------------------------------------
+
+namespace {
+
+using cube_paths::kChunk;
+using cube_paths::RowGeometry;
+
+// Depths fit the 16-bit cells while faceSize stays below this (the cube's
+// half space diagonal is then below 32767). Larger cubes get their depths
+// divided down instead of wrapping round in the cells.
+constexpr std::int64_t kDepthSafeFaceSize = 37800;
+// Past the 16-bit range the depths are scaled into what an empty cell (-20000)
+// lets through, so every sample of such a cube can still be drawn.
+constexpr std::int64_t kScaledDepthLimit = 19999;
+
+Frame frameFromSettings(PixelSurface& target) {
+    Frame frame{};
+    frame.target = &target;
+    frame.faceSize = saverSettings.faceSize;
+    frame.half = frame.faceSize / 2;
+    frame.low = (-frame.faceSize) / 2;
+    frame.step = renderPointStep();
+    frame.reduce = renderReduceFactor();
+    frame.centerX = saverSettings.centerX;
+    frame.centerY = saverSettings.centerY;
+    frame.depthDivisor = 1;
+    if (frame.faceSize >= kDepthSafeFaceSize) {
+        // |Z| <= sqrt(3) * h because every row of the matrix is a unit vector.
+        const double reach = std::ceil(std::sqrt(3.0) * static_cast<double>(frame.half)) + 1.0;
+        frame.depthDivisor = static_cast<std::int32_t>(std::ceil(reach / kScaledDepthLimit));
     }
-#else
-    (void)pair;
-    (void)view;
-    if (showA) rotateChunk(fr, ga, first, step, n, ca.x, ca.y, ca.z);
-    if (showB) rotateChunk(fr, gb, first, step, n, cb.x, cb.y, cb.z);
-#endif
+    return frame;
 }
 
-template <Path P, int K, bool Reduce1>
-void drawPair(const Frame& fr, const Bounds& b, int pair) {
-    const int sideA = 2 * pair;
-    const int sideB = 2 * pair + 1;
-    const bool showA = sideShown(sideA) != 0;
-    const bool showB = sideShown(sideB) != 0;
-    if (!showA && !showB) return;
-    const std::int64_t k = fr.step;
-    const std::int64_t span = fr.half - fr.low;
-    if (span <= 0) return;
-    const std::int64_t n = (span + k - 1) / k;
-
-    ChunkCoords ca, cb;
-    const Step1View view{fr.centerX, fr.centerY, b.width, b.height, b.stride, b.cells, b.pixels};
-
-    auto plot = [&](const SidePaint& paint, std::int64_t texX, std::int32_t X, std::int32_t Y,
-                    std::int32_t Z) {
-        if constexpr (P == Path::StepK)
-            plotStepK<K, Reduce1>(fr, b, paint, texX, X, Y, Z);
-        else
-            plotGeneric(fr, paint, texX, X, Y, Z);
-    };
-
-    for (std::int64_t q = fr.low; q < fr.half; q += k) {
-        const SidePaint paintA = showA ? paintForRow(sideA, fr.half, q) : SidePaint{};
-        const SidePaint paintB = showB ? paintForRow(sideB, fr.half, q) : SidePaint{};
-        const RowGeometry ga = geometryFor(fr, sideA, q);
-        const RowGeometry gb = geometryFor(fr, sideB, q);
-        for (std::int64_t j0 = 0; j0 < n; j0 += kChunk) {
-            const auto m = static_cast<std::int32_t>(std::min<std::int64_t>(kChunk, n - j0));
-            // Inner loop values stay within [lo, h), so they fit 32 bits.
-            const auto first = static_cast<std::int32_t>(fr.low + j0 * k);
-            const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(k, span));
-            if constexpr (P == Path::Step1Reduce1) {
-                // A chunk wholly off the screen's top or bottom, common for a
-                // large cube, is left out without being rotated.
-                const bool doA = showA && !chunkMissesBuffer(fr, view, ga, first, stepInner, m);
-                const bool doB = showB && !chunkMissesBuffer(fr, view, gb, first, stepInner, m);
-                if (!doA && !doB) continue;
-                rotatePair(fr, pair, ga, gb, doA, doB, first, stepInner, m, &view, ca, cb);
-                if (doA && doB)
-                    splatStep1Chunk<true, true>(fr, view, paintA, paintB, j0, m, ca, cb);
-                else if (doA)
-                    splatStep1Chunk<true, false>(fr, view, paintA, paintB, j0, m, ca, cb);
-                else
-                    splatStep1Chunk<false, true>(fr, view, paintA, paintB, j0, m, ca, cb);
-                continue;
-            }
-            rotatePair(fr, pair, ga, gb, showA, showB, first, stepInner, m, nullptr, ca, cb);
-            for (std::int32_t t = 0; t < m; ++t) {
-                const std::int64_t texX = (j0 + t) * k;  // inner value + h
-                if (showA) plot(paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
-                if (showB) plot(paintB, texX, cb.x[t], cb.y[t], cb.z[t]);
-            }
-        }
-    }
-}
-
-template <Path P, int K, bool Reduce1>
-void drawAllPairs(const Frame& fr, const Bounds& b) {
-    for (int pair = 0; pair < 3; ++pair) drawPair<P, K, Reduce1>(fr, b, pair);
-}
-
-template <int K>
-void drawStepK(const Frame& fr, const Bounds& b) {
-    if (fr.reduce == 1)
-        drawAllPairs<Path::StepK, K, true>(fr, b);
-    else
-        drawAllPairs<Path::StepK, K, false>(fr, b);
+// M = Rz(c) * Ry(b) * Rx(a), in double precision.
+void buildMatrix(Frame& frame, float angleA, float angleB, float angleC) {
+    const double a = angleA;
+    const double b = angleB;
+    const double c = angleC;
+    const double sa = std::sin(a), ca = std::cos(a);
+    const double sb = std::sin(b), cb = std::cos(b);
+    const double sc = std::sin(c), cc = std::cos(c);
+    frame.m[0][0] = cb * cc;
+    frame.m[0][1] = sa * sb * cc - ca * sc;
+    frame.m[0][2] = sa * sc + ca * sb * cc;
+    frame.m[1][0] = cb * sc;
+    frame.m[1][1] = ca * cc + sa * sb * sc;
+    frame.m[1][2] = ca * sb * sc - sa * cc;
+    frame.m[2][0] = -sb;
+    frame.m[2][1] = sa * cb;
+    frame.m[2][2] = ca * cb;
 }
 
 // Where this frame's direct depth writes can land. Every rotated coordinate
@@ -649,64 +250,59 @@ void drawStepK(const Frame& fr, const Bounds& b) {
 // vector), so samples, their 3x3 offsets and their splats up to the unrolled
 // radius stay within this span of linear indices; larger squares go through
 // markDepthSquare, which records its own writes.
-void noteFrameDepthSpan(const Frame& fr) {
+void noteFrameDepthSpan(const Frame& frame) {
     const std::int64_t reach =
-        static_cast<std::int64_t>(std::ceil(std::sqrt(3.0) * static_cast<double>(fr.half))) + 3;
-    const std::int64_t radius = reach / fr.reduce + std::min(fr.step, kMaxUnrolledStep) + 2;
-    const std::int64_t w = depthBuffer.width;
-    noteDepthWrites(w * (fr.centerY - radius) + (fr.centerX - radius),
-                    w * (fr.centerY + radius) + (fr.centerX + radius));
+        static_cast<std::int64_t>(std::ceil(std::sqrt(3.0) * static_cast<double>(frame.half))) + 3;
+    const std::int64_t radius =
+        reach / frame.reduce + std::min(frame.step, cube_paths::kMaxUnrolledStep) + 2;
+    const std::int64_t width = depthBuffer.width;
+    noteDepthWrites(width * (frame.centerY - radius) + (frame.centerX - radius),
+                    width * (frame.centerY + radius) + (frame.centerX + radius));
+}
+
+// Pairs of sides in order, rows of the outer loop value q upwards, and within
+// a row each grid position's even side before its odd one: where depths tie
+// the later sample wins, so this order is part of the frame.
+void drawCubePlain(const Frame& frame) {
+    struct Rotated {
+        std::int32_t x[kChunk];
+        std::int32_t y[kChunk];
+        std::int32_t z[kChunk];
+    };
+    Rotated ra, rb;
+    const std::int64_t step = frame.step;
+    const std::int64_t span = frame.half - frame.low;
+    if (span <= 0) return;
+    const std::int64_t samplesPerRow = (span + step - 1) / step;
+    for (int pair = 0; pair < 3; ++pair) {
+        const int sideA = 2 * pair;
+        const int sideB = 2 * pair + 1;
+        const bool showA = sideShown(sideA) != 0;
+        const bool showB = sideShown(sideB) != 0;
+        if (!showA && !showB) continue;
+        for (std::int64_t q = frame.low; q < frame.half; q += step) {
+            const SidePaint paintA = showA ? cube_paths::paintForRow(sideA, frame.half, q)
+                                           : SidePaint{};
+            const SidePaint paintB = showB ? cube_paths::paintForRow(sideB, frame.half, q)
+                                           : SidePaint{};
+            const RowGeometry ga = cube_paths::geometryFor(frame, sideA, q);
+            const RowGeometry gb = cube_paths::geometryFor(frame, sideB, q);
+            for (std::int64_t j0 = 0; j0 < samplesPerRow; j0 += kChunk) {
+                const auto m =
+                    static_cast<std::int32_t>(std::min<std::int64_t>(kChunk, samplesPerRow - j0));
+                // Inner loop values stay within [lo, h), so they fit 32 bits.
+                const auto first = static_cast<std::int32_t>(frame.low + j0 * step);
+                const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(step, span));
+                if (showA) cube_paths::rotateChunk(frame, ga, first, stepInner, m, ra.x, ra.y, ra.z);
+                if (showB) cube_paths::rotateChunk(frame, gb, first, stepInner, m, rb.x, rb.y, rb.z);
+                for (std::int32_t t = 0; t < m; ++t) {
+                    const std::int64_t texX = (j0 + t) * step;  // inner value + h
+                    if (showA) cube_paths::plotGeneric(frame, paintA, texX, ra.x[t], ra.y[t], ra.z[t]);
+                    if (showB) cube_paths::plotGeneric(frame, paintB, texX, rb.x[t], rb.y[t], rb.z[t]);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
-
-void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) {
-    Frame fr = frameFromSettings(target);
-    clearTouchedDepthCells();
-    noteFrameDepthSpan(fr);
-    if (target.pixels == nullptr) return;
-    buildMatrix(fr, angleA, angleB, angleC);
-
-    const bool fastOk = depthBuffer.cells != nullptr && fr.depthDivisor == 1 &&
-                        depthBuffer.width == target.width &&
-                        depthBuffer.height == target.height;
-    const Bounds b{depthBuffer.width, depthBuffer.height, target.stride, depthBuffer.cells,
-                   target.pixels};
-    const bool step1Ok = fr.step != 1 || (fr.reduce == 1 && b.width >= 4 && b.height >= 3);
-    if (!fastOk || fr.step > kMaxUnrolledStep || !step1Ok) {
-        drawAllPairs<Path::Generic, 0, false>(fr, b);
-        return;
-    }
-    switch (fr.step) {
-        case 1: drawAllPairs<Path::Step1Reduce1, 1, true>(fr, b); break;
-        case 2: drawStepK<2>(fr, b); break;
-        case 3: drawStepK<3>(fr, b); break;
-        case 4: drawStepK<4>(fr, b); break;
-        case 5: drawStepK<5>(fr, b); break;
-        case 6: drawStepK<6>(fr, b); break;
-        case 7: drawStepK<7>(fr, b); break;
-        case 8: drawStepK<8>(fr, b); break;
-        case 9: drawStepK<9>(fr, b); break;
-        default: drawStepK<10>(fr, b); break;
-    }
-}
-
-void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
-                std::int32_t Y, std::int32_t Z) {
-    if (side < 0 || side > 5 || target.pixels == nullptr) return;
-    Frame fr = frameFromSettings(target);
-    // The depth divisor belongs to renderCube's frame; a caller of plotSample
-    // hands in its depth as it is.
-    fr.depthDivisor = 1;
-    const Side& record = sideTable[side];
-    const std::int64_t y = static_cast<std::int64_t>(v) + fr.half;
-    SidePaint paint{nullptr, 0, &record, y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y)};
-    if (isColourSide(record))
-        paint = {nullptr, packedToSurface(record.red, record.green, record.blue), nullptr, 0};
-    // Its direct writes (the centre and the 3x3 offsets) lie within two
-    // cells of the sample; the next frame's clear must know of them.
-    const std::int64_t w = depthBuffer.width;
-    const std::int64_t col = fr.centerX + X / fr.reduce, row = fr.centerY + Y / fr.reduce;
-    noteDepthWrites(w * (row - 2) + col - 2, w * (row + 2) + col + 2);
-    plotGeneric(fr, paint, static_cast<std::int64_t>(u) + fr.half, X, Y, Z);
-}

@@ -1,0 +1,98 @@
+// What renderCube's plain route (cube_renderer.cpp) and its fast paths
+// (cube_renderer_fast.cpp) share. Internal to the renderer.
+//
+//   Frame          one frame's constants, taken from the settings
+//   SidePaint      what one side paints with along one row; paintPixel
+//   RowGeometry    one side's rotation along a row; geometryFor, rotateChunk
+//   plotGeneric    one sample read literally: any step, any factor
+//   drawCubeFast   the fast paths; the one place a frame may leave the plain
+//                  route
+#pragma once
+
+#include <cstdint>
+
+#include "platform/pixel_surface.h"
+#include "render/side_table.h"
+
+namespace cube_paths {
+
+// Splats up to this step get an unrolled marking and fill.
+inline constexpr std::int32_t kMaxUnrolledStep = 10;
+// Samples of one row rotated at a time.
+inline constexpr std::int32_t kChunk = 256;
+
+struct Frame {
+    PixelSurface* target;
+    std::int64_t faceSize;  // S, the cube's edge in sample units
+    std::int64_t half;      // h = S / 2: the sides lie at +h and -h
+    std::int64_t low;       // lo = (-S) / 2: the first loop value
+    std::int32_t step;      // k, the sampling stride and the splat's radius
+    std::int32_t reduce;    // f, the divisor of the projected coordinates
+    std::int64_t centerX;
+    std::int64_t centerY;
+    // Divides the depths of a cube too large for the 16-bit cells; 1 otherwise.
+    std::int32_t depthDivisor;
+    double m[3][3];  // the rotation matrix M
+};
+
+// What one side paints with in the current row: a row of texels for a
+// picture, a fixed pixel for a colour side, or, for a picture that cannot
+// cover the sampled square (only when faceSize did not come from the loader),
+// the checked texel lookup, which answers black outside the picture.
+struct SidePaint {
+    const std::uint8_t* textureRow;
+    std::uint32_t pixel;
+    const Side* checked;
+    std::int32_t y;
+};
+
+inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
+    const std::uint32_t colour = (static_cast<std::uint32_t>(red) & 0xFFu) |
+                                 ((static_cast<std::uint32_t>(green) & 0xFFu) << 8) |
+                                 ((static_cast<std::uint32_t>(blue) & 0xFFu) << 16);
+    return surfacePixelFromColour(colour);
+}
+
+// The pixel of texture column x in the paint's row.
+inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
+    if (paint.textureRow != nullptr) {
+        const std::uint8_t* texel = paint.textureRow + 3 * x;
+        return packedToSurface(texel[0], texel[1], texel[2]);
+    }
+    if (paint.checked != nullptr) {
+        const std::int32_t checkedX = x < 0 || x > INT32_MAX ? -1 : static_cast<std::int32_t>(x);
+        const Texel texel = sideTexel(*paint.checked, checkedX, paint.y);
+        return packedToSurface(texel.red, texel.green, texel.blue);
+    }
+    return paint.pixel;
+}
+
+// The paint of one side for the row of loop value v.
+SidePaint paintForRow(int sideNumber, std::int64_t half, std::int64_t v);
+
+// Rotation of one side's samples along a row: the products of the fixed
+// coordinates are taken once, the sum keeps its left-to-right order.
+struct RowGeometry {
+    int innerAxis;     // 0: the inner loop value is x, 2: it is z
+    double fixedA[3];  // innerAxis 0: M[r][1]*y ; innerAxis 2: M[r][0]*x + M[r][1]*y
+    double fixedB[3];  // innerAxis 0: M[r][2]*z
+};
+
+RowGeometry geometryFor(const Frame& frame, int sideNumber, std::int64_t rowValue);
+
+// Rotates n samples of a row, inner values first, first + step, ...,
+// into X, Y and Z, one sample at a time.
+void rotateChunk(const Frame& frame, const RowGeometry& geometry, std::int32_t first,
+                 std::int32_t step, std::int32_t n, std::int32_t* X, std::int32_t* Y,
+                 std::int32_t* Z);
+
+// Projects, tests and draws one rotated sample literally, with the texture
+// column texX of the paint's row.
+void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX, std::int32_t X,
+                 std::int32_t Y, std::int32_t rawZ);
+
+// Draws the whole frame by a fast path and returns true, or draws nothing and
+// returns false when the frame's settings and buffers allow none.
+bool drawCubeFast(const Frame& frame);
+
+}  // namespace cube_paths
