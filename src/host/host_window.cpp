@@ -8,9 +8,14 @@ HostState hostState;
 
 namespace {
 
-plat::LResult passOn(plat::Window window, std::uint32_t message, plat::WParam wParam,
-                     plat::LParam lParam) {
-    return SaverWindowProc(window, message, wParam, lParam);
+// ---- Shared steps -------------------------------------------------------------
+
+plat::LResult passOn(const plat::Msg& msg) {
+    return SaverWindowProc(msg.window, msg.message, msg.wParam, msg.lParam);
+}
+
+plat::LResult defaultHandling(const plat::Msg& msg) {
+    return plat::DefWindowProcA(msg.window, msg.message, msg.wParam, msg.lParam);
 }
 
 void postClose(plat::Window window) { plat::PostMessageA(window, plat::WM_CLOSE, 0, 0); }
@@ -21,134 +26,185 @@ plat::Point cursorNow() {
     return p;
 }
 
-// Small movements add up against a fixed reference, so a slow drift still
-// ends the saver once it has wandered far enough.
-void applyMovementRule(plat::Window window) {
-    const plat::Point now = cursorNow();
-    const std::int64_t d =
-        std::llabs(static_cast<std::int64_t>(now.x) - hostState.referenceCursor.x) +
-        std::llabs(static_cast<std::int64_t>(now.y) - hostState.referenceCursor.y);
-    if (d > mouseMoveThreshold) {
-        postClose(window);
-        hostState.referenceCursor = now;
+// ---- HostWindowProc's handlers, the first stop ---------------------------------
+
+// Only an input method that is already present is detached; loading one just
+// to switch it off would be pointless.
+plat::LResult onCreate(const plat::Msg& msg) {
+    const plat::Module imm = plat::GetModuleHandleA("IMM32.DLL");
+    if (imm != 0) {
+        hostState.immModule = imm;
+        void* proc = plat::GetProcAddress(imm, "ImmAssociateContext");
+        if (proc != nullptr) {
+            hostState.immAssociateContext = reinterpret_cast<ImmAssociateContextProc>(proc);
+            hostState.savedInputContext = hostState.immAssociateContext(msg.window, 0);
+        }
     }
+    hostState.referenceCursor = cursorNow();
+    if (!hostState.isPreview) plat::SetCursorNull();
+    return passOn(msg);
 }
 
-void forwardToPreviewParent(plat::Window window, std::uint32_t message, plat::LParam lParam) {
-    const plat::Window parent = plat::GetParent(window);
+// The input method gets its context back; the loop ends.
+plat::LResult onDestroy(const plat::Msg& msg) {
+    if (hostState.immModule != 0 && hostState.immAssociateContext != nullptr &&
+        hostState.savedInputContext != 0)
+        hostState.immAssociateContext(msg.window, hostState.savedInputContext);
+    plat::PostQuitMessage(0);
+    return passOn(msg);
+}
+
+plat::LResult onPaint(const plat::Msg& msg) {
+    if (hostState.closeApproved) return defaultHandling(msg);
+    if (!hostState.isPreview) plat::SetCursorNull();
+    return passOn(msg);
+}
+
+// A preview hands help requests to the window it lives in.
+plat::LResult onHelpRequest(const plat::Msg& msg) {
+    if (!hostState.isPreview) return passOn(msg);
+    const plat::Window parent = plat::GetParent(msg.window);
     if (parent != 0 && plat::IsWindow(parent))
-        plat::PostMessageA(parent, message, static_cast<plat::WParam>(parent), lParam);
+        plat::PostMessageA(parent, msg.message, static_cast<plat::WParam>(parent), msg.lParam);
+    return 1;
+}
+
+// Once the close is approved, input no longer reaches the saver.
+plat::LResult onInput(const plat::Msg& msg) {
+    if (hostState.closeApproved) return defaultHandling(msg);
+    return passOn(msg);
+}
+
+// A full-screen saver keeps the system from switching away or starting
+// another saver.
+plat::LResult onSystemCommand(const plat::Msg& msg) {
+    if (!hostState.isPreview &&
+        (msg.wParam == plat::SC_NEXTWINDOW || msg.wParam == plat::SC_PREVWINDOW ||
+         msg.wParam == plat::SC_SCREENSAVE))
+        return 0;
+    return passOn(msg);
+}
+
+// No more frames once the close is approved; otherwise others get a turn first.
+plat::LResult onTimer(const plat::Msg& msg) {
+    if (hostState.closeApproved) return 0;
+    plat::Sleep(0);
+    return passOn(msg);
+}
+
+// ---- HostDefaultProc's handlers, the last stop ----------------------------------
+// While the verifier asks, input belongs to it, not to us: those handlers
+// then leave the message to the default handling.
+
+plat::LResult onCloseRequest(const plat::Msg& msg) {
+    if (!hostState.win95Family) return defaultHandling(msg);
+    if (checkClosePassword(msg.window)) return defaultHandling(msg);
+    hostState.referenceCursor = cursorNow();
+    return 0;
+}
+
+plat::LResult onVerifyPassword(const plat::Msg& msg) {
+    if (!hostState.win95Family) return defaultHandling(msg);
+    if (hostState.verifyPassword != nullptr) return hostState.verifyPassword(msg.window);
+    return 1;
+}
+
+plat::LResult onShow(const plat::Msg& msg) {
+    if (!hostState.inPasswordCheck && msg.wParam != 0) plat::SetCursorNull();
+    return defaultHandling(msg);
+}
+
+plat::LResult onActivateApp(const plat::Msg& msg) {
+    if (!hostState.inPasswordCheck && msg.wParam == 0) postClose(msg.window);
+    return defaultHandling(msg);
+}
+
+plat::LResult onSetCursor(const plat::Msg& msg) {
+    if (hostState.inPasswordCheck) return defaultHandling(msg);
+    plat::SetCursorNull();
+    return 1;
+}
+
+plat::LResult onKeyOrButton(const plat::Msg& msg) {
+    if (!hostState.inPasswordCheck) postClose(msg.window);
+    return defaultHandling(msg);
+}
+
+// Small movements add up against a fixed reference, so a slow drift still
+// ends the saver once it has wandered far enough.
+plat::LResult onMouseMove(const plat::Msg& msg) {
+    if (hostState.inPasswordCheck) return defaultHandling(msg);
+    const plat::Point now = cursorNow();
+    const std::int64_t distance =
+        std::llabs(static_cast<std::int64_t>(now.x) - hostState.referenceCursor.x) +
+        std::llabs(static_cast<std::int64_t>(now.y) - hostState.referenceCursor.y);
+    if (distance > mouseMoveThreshold) {
+        postClose(msg.window);
+        hostState.referenceCursor = now;
+    }
+    return defaultHandling(msg);
 }
 
 }  // namespace
 
 plat::LResult HostWindowProc(plat::Window window, std::uint32_t message, plat::WParam wParam,
                              plat::LParam lParam) {
+    const plat::Msg msg{window, message, wParam, lParam};
     switch (message) {
-    case plat::WM_CREATE: {
-        // Only an input method that is already present is detached; loading
-        // one just to switch it off would be pointless.
-        const plat::Module imm = plat::GetModuleHandleA("IMM32.DLL");
-        if (imm != 0) {
-            hostState.immModule = imm;
-            void* proc = plat::GetProcAddress(imm, "ImmAssociateContext");
-            if (proc != nullptr) {
-                hostState.immAssociateContext = reinterpret_cast<ImmAssociateContextProc>(proc);
-                hostState.savedInputContext = hostState.immAssociateContext(window, 0);
-            }
-        }
-        hostState.referenceCursor = cursorNow();
-        if (!hostState.isPreview) plat::SetCursorNull();
-        return passOn(window, message, wParam, lParam);
-    }
+    case plat::WM_CREATE:
+        return onCreate(msg);
     case plat::WM_DESTROY:
-        if (hostState.immModule != 0 && hostState.immAssociateContext != nullptr &&
-            hostState.savedInputContext != 0)
-            hostState.immAssociateContext(window, hostState.savedInputContext);
-        plat::PostQuitMessage(0);
-        return passOn(window, message, wParam, lParam);
+        return onDestroy(msg);
     case plat::WM_SETTEXT:
-        return 0;
+        return 0;  // the title stays as created
     case plat::WM_PAINT:
-        if (hostState.closeApproved) return plat::DefWindowProcA(window, message, wParam, lParam);
-        if (!hostState.isPreview) plat::SetCursorNull();
-        return passOn(window, message, wParam, lParam);
+        return onPaint(msg);
     case plat::WM_HELP:
     case plat::WM_CONTEXTMENU:
-        if (hostState.isPreview) {
-            forwardToPreviewParent(window, message, lParam);
-            return 1;
-        }
-        return passOn(window, message, wParam, lParam);
+        return onHelpRequest(msg);
     case plat::WM_KEYDOWN:
     case plat::WM_SYSKEYDOWN:
     case plat::WM_MOUSEMOVE:
     case plat::WM_LBUTTONDOWN:
     case plat::WM_RBUTTONDOWN:
     case plat::WM_MBUTTONDOWN:
-        if (hostState.closeApproved) return plat::DefWindowProcA(window, message, wParam, lParam);
-        return passOn(window, message, wParam, lParam);
+        return onInput(msg);
     case plat::WM_SYSCOMMAND:
-        if (!hostState.isPreview && (wParam == plat::SC_NEXTWINDOW ||
-                                     wParam == plat::SC_PREVWINDOW ||
-                                     wParam == plat::SC_SCREENSAVE))
-            return 0;
-        return passOn(window, message, wParam, lParam);
+        return onSystemCommand(msg);
     case plat::WM_TIMER:
-        if (hostState.closeApproved) return 0;
-        plat::Sleep(0);
-        return passOn(window, message, wParam, lParam);
+        return onTimer(msg);
     default:
-        return passOn(window, message, wParam, lParam);
+        return passOn(msg);
     }
 }
 
 plat::LResult HostDefaultProc(plat::Window window, std::uint32_t message, plat::WParam wParam,
                               plat::LParam lParam) {
-    if (hostState.isPreview || hostState.closeApproved)
-        return plat::DefWindowProcA(window, message, wParam, lParam);
-
-    if (message == plat::WM_CLOSE) {
-        if (!hostState.win95Family) return plat::DefWindowProcA(window, message, wParam, lParam);
-        if (checkClosePassword(window))
-            return plat::DefWindowProcA(window, message, wParam, lParam);
-        hostState.referenceCursor = cursorNow();
-        return 0;
-    }
-
-    if (message == WM_VERIFY_PASSWORD) {
-        if (!hostState.win95Family) return plat::DefWindowProcA(window, message, wParam, lParam);
-        if (hostState.verifyPassword != nullptr) return hostState.verifyPassword(window);
-        return 1;
-    }
-
-    // While the verifier asks, input belongs to it, not to us.
-    if (hostState.inPasswordCheck) return plat::DefWindowProcA(window, message, wParam, lParam);
-
+    const plat::Msg msg{window, message, wParam, lParam};
+    // A preview, and a saver whose close is approved, are plain windows.
+    if (hostState.isPreview || hostState.closeApproved) return defaultHandling(msg);
     switch (message) {
+    case plat::WM_CLOSE:
+        return onCloseRequest(msg);
+    case WM_VERIFY_PASSWORD:
+        return onVerifyPassword(msg);
     case plat::WM_SHOWWINDOW:
-        if (wParam != 0) plat::SetCursorNull();
-        break;
+        return onShow(msg);
     case plat::WM_ACTIVATEAPP:
-        if (wParam == 0) postClose(window);
-        break;
+        return onActivateApp(msg);
     case plat::WM_SETCURSOR:
-        plat::SetCursorNull();
-        return 1;
+        return onSetCursor(msg);
     case plat::WM_KEYDOWN:
     case plat::WM_SYSKEYDOWN:
     case plat::WM_LBUTTONDOWN:
     case plat::WM_RBUTTONDOWN:
     case plat::WM_MBUTTONDOWN:
-        postClose(window);
-        break;
+        return onKeyOrButton(msg);
     case plat::WM_MOUSEMOVE:
-        applyMovementRule(window);
-        break;
+        return onMouseMove(msg);
     default:
-        break;
+        return defaultHandling(msg);
     }
-    return plat::DefWindowProcA(window, message, wParam, lParam);
 }
 
 std::int32_t checkClosePassword(plat::Window window) {
