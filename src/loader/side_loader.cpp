@@ -43,6 +43,7 @@ struct DecodeJob {
     jpeg_progress_mgr progress;
     std::FILE* file;
     Side* side;
+    bool decoded;  // set by the library's steps, read after a jump as well
 };
 static_assert(std::is_trivially_destructible_v<DecodeJob>);
 
@@ -94,40 +95,29 @@ void toRgb(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, int component
     }
 }
 
-// The decode proper: steps 4 to 10 of a picture load. 0 on success, 1 on any
-// failure; the decoder is always destroyed, the caller closes the file.
-int decodePicture(DecodeJob& job) {
+// libjpeg's steps for one created decoder, in the library's order: data
+// source, header, (our picture buffer, sized from the header), start of
+// decompression with default parameters, row buffers from the image pool,
+// scanlines, finish. True when the whole picture is in the side's buffer.
+// Any error inside the library leaves through the recovery point instead.
+bool readPicture(DecodeJob& job) {
     jpeg_decompress_struct& decoder = job.decoder;
     Side& side = *job.side;
 
-    decoder.err = jpeg_std_error(&job.errors.standard);
-    job.errors.standard.error_exit = jpegErrorExit;
-    if (setjmp(job.errors.recovery) != 0) {
-        jpeg_destroy_decompress(&decoder);
-        return 1;
-    }
-    jpeg_create_decompress(&decoder);
-    job.progress.progress_monitor = limitScans;
-    decoder.progress = &job.progress;
     jpeg_stdio_src(&decoder, job.file);
-    jpeg_read_header(&decoder, TRUE);
 
+    jpeg_read_header(&decoder, TRUE);
     // JPEG dimensions are at most 65535, so the padded width fits easily.
     const std::int64_t realWidth = decoder.image_width;
     side.width = static_cast<std::int32_t>((realWidth + 3) / 4 * 4);
     side.height = static_cast<std::int32_t>(decoder.image_height);
     allocSidePixels(side, side.width, side.height);
-    if (side.pixels == nullptr) {
-        jpeg_destroy_decompress(&decoder);
-        return 1;
-    }
+    if (side.pixels == nullptr) return false;
 
     jpeg_start_decompress(&decoder);
     const int components = decoder.output_components;
-    if (components != 1 && components != 3 && components != 4) {
-        jpeg_destroy_decompress(&decoder);
-        return 1;
-    }
+    if (components != 1 && components != 3 && components != 4) return false;
+
     const JDIMENSION width = decoder.output_width;
     const JDIMENSION rowBytes = width * static_cast<JDIMENSION>(components);
     JSAMPARRAY row = (*decoder.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&decoder),
@@ -147,8 +137,29 @@ int decodePicture(DecodeJob& job) {
     }
 
     jpeg_finish_decompress(&decoder);
+    return true;
+}
+
+// The decode proper: steps 4 to 10 of a picture load. 0 on success, 1 on any
+// failure; the decoder is always destroyed, the caller closes the file.
+int decodePicture(DecodeJob& job) {
+    jpeg_decompress_struct& decoder = job.decoder;
+
+    // Error handler first, so that creating the decoder can already fail
+    // through it; then the decoder and its scan limit.
+    decoder.err = jpeg_std_error(&job.errors.standard);
+    job.errors.standard.error_exit = jpegErrorExit;
+    job.decoded = false;
+    if (setjmp(job.errors.recovery) == 0) {
+        jpeg_create_decompress(&decoder);
+        job.progress.progress_monitor = limitScans;
+        decoder.progress = &job.progress;
+        job.decoded = readPicture(job);
+    }
+    // The one way out: after a whole picture, a refused one, or the
+    // library's error exit alike.
     jpeg_destroy_decompress(&decoder);
-    return 0;
+    return job.decoded ? 0 : 1;
 }
 
 }  // namespace
