@@ -17,7 +17,8 @@
 //                       samples near an edge go to plotGeneric
 //   drawCubePlain       every other frame: pairs of sides, rows, a chunk of a
 //                       row rotated (rotateChunk), each sample to plotGeneric
-//     plotGeneric       the literal reading of plotSample: the screen
+//     plotGeneric       (cube_renderer_paths.h, so that both routes inline
+//                       it) the literal reading of plotSample: the screen
 //                       position, the depth test and marking (markDepthSquare
 //                       for k > 1), the colour (paintPixel: a texel row, a
 //                       colour, or sideTexel), then the nine pixels (k = 1) or
@@ -68,7 +69,8 @@ void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, 
     frame.depthDivisor = 1;
     const Side& record = sideTable[side];
     const std::int64_t y = static_cast<std::int64_t>(v) + frame.half;
-    SidePaint paint{nullptr, 0, &record, y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y)};
+    const std::int32_t checkedY = y < 0 || y > INT32_MAX ? -1 : static_cast<std::int32_t>(y);
+    SidePaint paint{nullptr, 0, &record, checkedY};
     if (isColourSide(record))
         paint = {nullptr, cube_paths::packedToSurface(record.red, record.green, record.blue),
                  nullptr, 0};
@@ -141,53 +143,6 @@ void rotateChunk(const Frame& frame, const RowGeometry& g, std::int32_t first, s
             Z[t] = static_cast<std::int32_t>(a2 + m22 * inner);
         }
     }
-}
-
-void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX, std::int32_t X,
-                 std::int32_t Y, std::int32_t rawZ) {
-    const std::int32_t Z = rawZ / frame.depthDivisor;
-    const std::int64_t factor = frame.reduce;
-    const std::int64_t step = frame.step;
-    // Samples beside the screen come here by the thousand; a division by one
-    // is not worth a hardware divide.
-    auto reduce = [factor](std::int64_t value) { return factor == 1 ? value : value / factor; };
-    const std::int64_t col = frame.centerX + reduce(X);
-    const std::int64_t row = frame.centerY + reduce(Y);
-    std::int16_t* cells = depthBuffer.cells;
-    const std::int64_t width = depthBuffer.width;
-    const std::int64_t count = depthBuffer.cellCount;
-    if (cells != nullptr) {
-        const std::int64_t index = width * row + col;
-        if (index < 0 || index >= count) return;
-        if (cells[index] > Z) return;
-        if (step == 1)
-            cells[index] = static_cast<std::int16_t>(Z);
-        else
-            markDepthSquare(col, row, step, Z);
-    }
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    PixelSurface& s = *frame.target;
-    if (step == 1) {
-        // The offsets are added before the division, as the design has it.
-        for (std::int64_t i = -1; i <= 1; ++i) {
-            const std::int64_t offsetCol = frame.centerX + reduce(X + i);
-            for (std::int64_t j = -1; j <= 1; ++j) {
-                const std::int64_t offsetRow = frame.centerY + reduce(Y + j);
-                if (cells != nullptr) {
-                    const std::int64_t index = width * offsetRow + offsetCol;
-                    if (index >= 0 && index < count && cells[index] <= Z)
-                        cells[index] = static_cast<std::int16_t>(Z);
-                }
-                if (offsetCol >= 0 && offsetCol < s.width && offsetRow >= 0 && offsetRow < s.height)
-                    s.pixels[offsetRow * s.stride + offsetCol] = pixel;
-            }
-        }
-        return;
-    }
-    const std::int64_t top = std::max<std::int64_t>(row - step - 1, 0);
-    const std::int64_t bottom = std::min<std::int64_t>(row + step + 1, s.height - 1);
-    for (std::int64_t y = top; y <= bottom; ++y)
-        fillSurfaceRun(s, col - step - 1, col + step + 1, y, pixel);
 }
 
 }  // namespace cube_paths
@@ -292,13 +247,18 @@ void drawCubePlain(const Frame& frame) {
                     static_cast<std::int32_t>(std::min<std::int64_t>(kChunk, samplesPerRow - j0));
                 // Inner loop values stay within [lo, h), so they fit 32 bits.
                 const auto first = static_cast<std::int32_t>(frame.low + j0 * step);
-                const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(step, span));
-                if (showA) cube_paths::rotateChunk(frame, ga, first, stepInner, m, ra.x, ra.y, ra.z);
-                if (showB) cube_paths::rotateChunk(frame, gb, first, stepInner, m, rb.x, rb.y, rb.z);
+                const auto stepInner =
+                    static_cast<std::int32_t>(std::min<std::int64_t>(step, span));
+                if (showA)
+                    cube_paths::rotateChunk(frame, ga, first, stepInner, m, ra.x, ra.y, ra.z);
+                if (showB)
+                    cube_paths::rotateChunk(frame, gb, first, stepInner, m, rb.x, rb.y, rb.z);
                 for (std::int32_t t = 0; t < m; ++t) {
                     const std::int64_t texX = (j0 + t) * step;  // inner value + h
-                    if (showA) cube_paths::plotGeneric(frame, paintA, texX, ra.x[t], ra.y[t], ra.z[t]);
-                    if (showB) cube_paths::plotGeneric(frame, paintB, texX, rb.x[t], rb.y[t], rb.z[t]);
+                    if (showA)
+                        cube_paths::plotGeneric(frame, paintA, texX, ra.x[t], ra.y[t], ra.z[t]);
+                    if (showB)
+                        cube_paths::plotGeneric(frame, paintB, texX, rb.x[t], rb.y[t], rb.z[t]);
                 }
             }
         }

@@ -222,8 +222,8 @@ inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
 
 // 2 <= k <= kMaxUnrolledStep: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
 template <int K, bool Reduce1>
-inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& paint, std::int64_t texX,
-                      std::int32_t X, std::int32_t Y, std::int32_t Z) {
+inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& paint,
+                      std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
     const std::int64_t col = frame.centerX + (Reduce1 ? X : X / frame.reduce);
     const std::int64_t row = frame.centerY + (Reduce1 ? Y : Y / frame.reduce);
     if (col < K + 1 || row < K + 1 || col > b.width - 1 - K || row > b.height - 2 - K) {

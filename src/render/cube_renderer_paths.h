@@ -11,7 +11,10 @@
 
 #include <cstdint>
 
+#include <algorithm>
+
 #include "platform/pixel_surface.h"
+#include "render/depth_buffer.h"
 #include "render/side_table.h"
 
 namespace cube_paths {
@@ -87,9 +90,54 @@ void rotateChunk(const Frame& frame, const RowGeometry& geometry, std::int32_t f
                  std::int32_t* Z);
 
 // Projects, tests and draws one rotated sample literally, with the texture
-// column texX of the paint's row.
-void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX, std::int32_t X,
-                 std::int32_t Y, std::int32_t rawZ);
+// column texX of the paint's row: the whole of plotSample. Defined here so
+// that both routes can inline it; the fast paths send it their edge samples.
+inline void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX,
+                        std::int32_t X, std::int32_t Y, std::int32_t rawZ) {
+    const std::int32_t Z = rawZ / frame.depthDivisor;
+    const std::int64_t factor = frame.reduce;
+    const std::int64_t step = frame.step;
+    // Samples beside the screen come here by the thousand; a division by one
+    // is not worth a hardware divide.
+    auto reduce = [factor](std::int64_t value) { return factor == 1 ? value : value / factor; };
+    const std::int64_t col = frame.centerX + reduce(X);
+    const std::int64_t row = frame.centerY + reduce(Y);
+    std::int16_t* cells = depthBuffer.cells;
+    const std::int64_t width = depthBuffer.width;
+    const std::int64_t count = depthBuffer.cellCount;
+    if (cells != nullptr) {
+        const std::int64_t index = width * row + col;
+        if (index < 0 || index >= count) return;
+        if (cells[index] > Z) return;
+        if (step == 1)
+            cells[index] = static_cast<std::int16_t>(Z);
+        else
+            markDepthSquare(col, row, step, Z);
+    }
+    const std::uint32_t pixel = paintPixel(paint, texX);
+    PixelSurface& s = *frame.target;
+    if (step == 1) {
+        // The offsets are added before the division, as the design has it.
+        for (std::int64_t i = -1; i <= 1; ++i) {
+            const std::int64_t offsetCol = frame.centerX + reduce(X + i);
+            for (std::int64_t j = -1; j <= 1; ++j) {
+                const std::int64_t offsetRow = frame.centerY + reduce(Y + j);
+                if (cells != nullptr) {
+                    const std::int64_t index = width * offsetRow + offsetCol;
+                    if (index >= 0 && index < count && cells[index] <= Z)
+                        cells[index] = static_cast<std::int16_t>(Z);
+                }
+                if (offsetCol >= 0 && offsetCol < s.width && offsetRow >= 0 && offsetRow < s.height)
+                    s.pixels[offsetRow * s.stride + offsetCol] = pixel;
+            }
+        }
+        return;
+    }
+    const std::int64_t top = std::max<std::int64_t>(row - step - 1, 0);
+    const std::int64_t bottom = std::min<std::int64_t>(row + step + 1, s.height - 1);
+    for (std::int64_t y = top; y <= bottom; ++y)
+        fillSurfaceRun(s, col - step - 1, col + step + 1, y, pixel);
+}
 
 // Draws the whole frame by a fast path and returns true, or draws nothing and
 // returns false when the frame's settings and buffers allow none.
