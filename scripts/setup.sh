@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build wine64
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev
-  libgtk-3-dev libcairo2-dev libx11-dev libxext-dev
+  libgtk-3-dev libcairo2-dev libx11-dev libxext-dev libxrandr-dev libxinerama-dev
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core strace
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 nasm dpkg-dev
   wine wine32:i386 xscreensaver xscreensaver-data

@@ -219,18 +219,24 @@ std::int32_t edgeLengthOfSides() {
     return edge == 10000 ? 200 : edge;
 }
 
+namespace {
+char lastMessage[kMessageSize];
+}  // namespace
+
+const char* lastLoaderMessage() { return lastMessage; }
+
 std::int32_t loadAllSides(const char* text1, const char* text2, const char* text3,
                           const char* text4, const char* text5, const char* text6) {
     const char* texts[6] = {text1, text2, text3, text4, text5, text6};
+    lastMessage[0] = '\0';
     for (int i = 0; i < 6; ++i) {
         // A load given up because the program is ending is no failure to tell.
         if (plat::StopRequested()) return 0;
         if (loadSide(sideTable[i], texts[i]) != 0) {
             if (plat::StopRequested()) return 0;
-            char message[kMessageSize];
-            std::snprintf(message, sizeof message, "Image %s not found.",
+            std::snprintf(lastMessage, sizeof lastMessage, "Image %s not found.",
                           texts[i] != nullptr ? texts[i] : "");
-            plat::MessageBoxA(loaderMessageOwner, message, "Error", plat::MB_ICONERROR);
+            plat::MessageBoxA(loaderMessageOwner, lastMessage, "Error", plat::MB_ICONERROR);
             return 0;
         }
     }

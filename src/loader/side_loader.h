@@ -15,6 +15,8 @@ int loadSide(Side& side, const char* text);
 std::int32_t loadAllSides(const char* text1, const char* text2, const char* text3,
                           const char* text4, const char* text5, const char* text6);
 std::int32_t edgeLengthOfSides();
+// The text of the last "Image %s not found." box, empty before any.
+const char* lastLoaderMessage();
 
 // Owner window of the "Image %s not found." box; 0 means none. The dialog
 // sets it to itself while OK runs, so the box is modal to the dialog and a

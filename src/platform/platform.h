@@ -61,6 +61,7 @@ struct Msg {
 // ---- Message values (Win32's) ---------------------------------------------
 inline constexpr std::uint32_t WM_CREATE = 0x0001;
 inline constexpr std::uint32_t WM_DESTROY = 0x0002;
+inline constexpr std::uint32_t WM_SIZE = 0x0005;
 inline constexpr std::uint32_t WM_SETTEXT = 0x000C;
 inline constexpr std::uint32_t WM_PAINT = 0x000F;
 inline constexpr std::uint32_t WM_CLOSE = 0x0010;

@@ -1,6 +1,7 @@
 #include "render/saver_window.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -13,10 +14,23 @@
 
 RotationState rotationState;
 SaverDrawing saverDrawing;
+SaverRunOptions saverRunOptions;
 
 namespace {
 
 std::uint32_t randomState = 1;
+
+constexpr std::uint32_t kCreditColour = 0x3C3C3Cu;
+
+// A hack whose sides did not load shows why instead of a cube.
+char failureText[320];
+
+struct FrameRate {
+    std::uint32_t since = 0;  // tick count the current second began at
+    std::uint32_t frames = 0;
+    char text[32] = "";
+};
+FrameRate frameRate;
 
 constexpr double kPi = 3.1415926535;
 
@@ -35,32 +49,108 @@ float drawStep() {
     return static_cast<float>(maxRadians * randomUnit());
 }
 
+// The surface, the depth buffer and the centre all follow the drawing
+// area's size.
+void sizeDrawing(plat::Window window, std::int32_t width, std::int32_t height) {
+    saverDrawing.width = width;
+    saverDrawing.height = height;
+    saverDrawing.surface = plat::CreateFrameSurface(window, width, height);
+    createDepthBuffer(width, height);
+    saverSettings.centerX = width / 2;
+    saverSettings.centerY = height / 2;
+}
+
+void releaseDrawing() {
+    if (saverDrawing.surface != nullptr) {
+        plat::DestroyFrameSurface(saverDrawing.surface);
+        saverDrawing.surface = nullptr;
+    }
+    destroyDepthBuffer();
+}
+
+void applyRunOptions() {
+    for (std::size_t i = 0; i < kSideCount; ++i) {
+        const char* text = saverRunOptions.sides[i];
+        if (text == nullptr || std::strlen(text) >= kSideTextSize) continue;
+        std::memcpy(saverSettings.sidePaths[i], text, std::strlen(text) + 1);
+    }
+    if (saverRunOptions.pointStep >= 0) saverSettings.pointStep = saverRunOptions.pointStep;
+    if (saverRunOptions.reduceFactor >= 0) saverSettings.reduceFactor = saverRunOptions.reduceFactor;
+    if (saverRunOptions.maxRotationDegrees >= 0)
+        saverSettings.maxRotationDegrees = saverRunOptions.maxRotationDegrees;
+}
+
 void setUp(plat::Window window) {
     plat::InitCommonControls();
     buildSettingsPath();
-    seedRandom(static_cast<std::uint32_t>(std::time(nullptr)));
+    // Several monitors start several savers in the same second: the process
+    // id keeps their cubes apart.
+    seedRandom(static_cast<std::uint32_t>(std::time(nullptr)) ^
+               (saverRunOptions.seedMix * 2654435761u));
 
     plat::Rect client{0, 0, 0, 0};
     plat::GetClientRect(window, &client);
-    saverDrawing.width = client.right - client.left;
-    saverDrawing.height = client.bottom - client.top;
-    saverDrawing.surface =
-        plat::CreateFrameSurface(window, saverDrawing.width, saverDrawing.height);
-
-    createDepthBuffer(saverDrawing.width, saverDrawing.height);
+    sizeDrawing(window, client.right - client.left, client.bottom - client.top);
     loadSettings();
+    applyRunOptions();
 
+    failureText[0] = '\0';
     saverSettings.faceSize = loadAllSides(sideText(0), sideText(1), sideText(2), sideText(3),
                                           sideText(4), sideText(5));
-    if (saverSettings.faceSize == 0) plat::PostQuitMessage(0);
+    if (saverSettings.faceSize == 0) {
+        if (!saverRunOptions.hack) {
+            plat::PostQuitMessage(0);
+        } else {
+            // The daemon would show a crash box for a hack that ends: the
+            // message (already on stderr) is drawn instead, until we are ended.
+            std::snprintf(failureText, sizeof failureText, "%s", lastLoaderMessage());
+            if (failureText[0] == '\0') std::snprintf(failureText, sizeof failureText, "?");
+        }
+    }
 
     rotationState = {kInitialAngle, kInitialAngle, kInitialAngle,
                      kInitialStep,  kInitialStep,  kInitialStep};
     saverSettings.centerX = saverDrawing.width / 2;
     saverSettings.centerY = saverDrawing.height / 2;
+    frameRate = FrameRate{plat::GetTickCount(), 0, ""};
     plat::SetTimer(window, kFrameTimerId, kFramePeriodMs);
 
-    if (!saveSettings()) plat::MessageBoxA(0, kSaveFailedText, "Error", plat::MB_ICONERROR);
+    // A hack only reads: it runs at every activation, on every monitor.
+    if (!saverRunOptions.hack && !saveSettings())
+        plat::MessageBoxA(0, kSaveFailedText, "Error", plat::MB_ICONERROR);
+}
+
+void resize(plat::Window window, std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0 ||
+        (width == saverDrawing.width && height == saverDrawing.height))
+        return;
+    releaseDrawing();
+    sizeDrawing(window, width, height);
+}
+
+void drawFailure(plat::FrameSurface* target) {
+    const plat::TextMetrics metrics = plat::GetFrameSurfaceTextMetrics(target);
+    const auto length = static_cast<std::int32_t>(std::strlen(failureText));
+    const std::int32_t x = (saverDrawing.width - length * metrics.averageCharWidth) / 2;
+    const std::int32_t y = (saverDrawing.height - metrics.height) / 2;
+    plat::FrameSurfaceTextOut(target, x, y, failureText, kCreditColour, 0u);
+}
+
+void drawFrameRate(plat::FrameSurface* target) {
+    const std::uint32_t now = plat::GetTickCount();
+    ++frameRate.frames;
+    const std::uint32_t elapsed = now - frameRate.since;
+    if (elapsed >= 1000) {
+        std::snprintf(frameRate.text, sizeof frameRate.text, "%.1f fps",
+                      frameRate.frames * 1000.0 / elapsed);
+        frameRate.since = now;
+        frameRate.frames = 0;
+    }
+    if (frameRate.text[0] == '\0') return;  // the first second is not over
+    const plat::TextMetrics metrics = plat::GetFrameSurfaceTextMetrics(target);
+    const std::int32_t y =
+        saverDrawing.height - (3 * (metrics.height + metrics.externalLeading)) / 2;
+    plat::FrameSurfaceTextOut(target, 0, y, frameRate.text, kCreditColour, 0u);
 }
 
 void tick(plat::Window window) {
@@ -74,20 +164,19 @@ void tick(plat::Window window) {
     plat::FrameSurface* surface = saverDrawing.surface;
     if (surface == nullptr) return;  // no surface could be had: nothing to draw into
     plat::BlackenFrameSurface(surface);
-    if (PixelSurface* pixels = plat::FrameSurfacePixels(surface))
+    if (failureText[0] != '\0')
+        drawFailure(surface);
+    else if (PixelSurface* pixels = plat::FrameSurfacePixels(surface))
         renderCube(*pixels, rotationState.angleA, rotationState.angleB, rotationState.angleC);
     drawCredit(surface);
+    if (saverRunOptions.showFrameRate) drawFrameRate(surface);
     plat::ShowFrameSurface(window, surface, saverDrawing.width, saverDrawing.height);
 }
 
 void tearDown(plat::Window window) {
     plat::KillTimer(window, kFrameTimerId);
     freeSidePixels();
-    if (saverDrawing.surface != nullptr) {
-        plat::DestroyFrameSurface(saverDrawing.surface);
-        saverDrawing.surface = nullptr;
-    }
-    destroyDepthBuffer();
+    releaseDrawing();
     plat::PostQuitMessage(0);
 }
 
@@ -110,7 +199,7 @@ void drawCredit(plat::FrameSurface* target) {
     const std::int32_t x = saverDrawing.width - length * metrics.averageCharWidth;
     const std::int32_t y =
         saverDrawing.height - (3 * (metrics.height + metrics.externalLeading)) / 2;
-    plat::FrameSurfaceTextOut(target, x, y, kCreditText, 0x3C3C3Cu, 0u);
+    plat::FrameSurfaceTextOut(target, x, y, kCreditText, kCreditColour, 0u);
 }
 
 plat::LResult SaverWindowProc(plat::Window window, std::uint32_t message, plat::WParam wParam,
@@ -127,6 +216,12 @@ plat::LResult SaverWindowProc(plat::Window window, std::uint32_t message, plat::
         break;
     case plat::WM_TIMER:
         tick(window);
+        break;
+    case plat::WM_SIZE:
+        // The window's owner may resize it (a preview pane, the daemon's
+        // window on a resolution change): draw at the new size from now on.
+        resize(window, static_cast<std::int32_t>(lParam & 0xFFFF),
+               static_cast<std::int32_t>((lParam >> 16) & 0xFFFF));
         break;
     default:
         break;

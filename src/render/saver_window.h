@@ -5,11 +5,13 @@
 //   RotationState     three angles and the steps added at the next tick
 //   randomUnit        a uniform double in [0, 1], both ends included
 //   drawCredit        the credit line in the bottom-right corner
+//   SaverRunOptions   what the command line changes for one run (Linux)
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "settings/settings.h"
 
 struct RotationState {
     float angleA;
@@ -38,6 +40,25 @@ struct SaverDrawing {
 };
 
 extern SaverDrawing saverDrawing;
+
+// How this run differs from the saver's own behaviour. The Linux program
+// fills it from its command line before the host starts; left as it is, the
+// saver behaves as it always has.
+struct SaverRunOptions {
+    // Run as a hack of the XScreenSaver daemon: a side that fails to load is
+    // shown as its message in the window and the saver runs on; the settings
+    // are only read, never saved.
+    bool hack = false;
+    bool showFrameRate = false;  // frames a second, bottom-left
+    std::uint32_t seedMix = 0;   // mixed into the time seed: the process id
+    // Settings for this run only, over the file's: null and -1 keep the file's.
+    const char* sides[kSideCount] = {};
+    std::int32_t pointStep = -1;
+    std::int32_t reduceFactor = -1;
+    std::int32_t maxRotationDegrees = -1;
+};
+
+extern SaverRunOptions saverRunOptions;
 
 plat::LResult SaverWindowProc(plat::Window window, std::uint32_t message, plat::WParam wParam,
                               plat::LParam lParam);

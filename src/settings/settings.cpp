@@ -16,6 +16,12 @@
 
 #include "platform/platform.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+
+#include <cerrno>
+#endif
+
 static_assert(std::endian::native == std::endian::little,
               "the settings file is the little-endian image of the record");
 static_assert(sizeof(SaverSettings) == kSettingsFileSize);
@@ -91,11 +97,59 @@ bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSi
     return true;
 }
 
+namespace {
+
+// The user's file may be the first thing in its directory, or in ~/.config:
+// what is missing is made, private to the user as such directories are.
+void makeParentDirectories(const char* path) {
+#if defined(_WIN32)
+    (void)path;  // the path rule names the program's own directory
+#else
+    char prefix[kPathSize];
+    for (std::size_t i = 1; path[i] != '\0' && i < kPathSize; ++i) {
+        if (path[i] != '/') continue;
+        std::memcpy(prefix, path, i);
+        prefix[i] = '\0';
+        if (mkdir(prefix, 0700) != 0 && errno != EEXIST) return;
+    }
+#endif
+}
+
+}  // namespace
+
+bool settingsPathForUser(const char* configHome, const char* home, char* out,
+                         std::size_t outSize) {
+    if (out == nullptr || outSize == 0) return false;
+    const char* base = nullptr;
+    const char* rest = nullptr;
+    if (configHome != nullptr && configHome[0] == '/') {
+        base = configHome;
+        rest = "/rovanta/rovanta.cfg";
+    } else if (home != nullptr && home[0] == '/') {
+        base = home;
+        rest = "/.config/rovanta/rovanta.cfg";
+    } else {
+        return false;
+    }
+    const std::size_t baseLength = std::strlen(base);
+    const std::size_t restLength = std::strlen(rest);
+    out[0] = '\0';
+    if (baseLength + restLength < outSize) {
+        std::memcpy(out, base, baseLength);
+        std::memcpy(out + baseLength, rest, restLength + 1);
+    }
+    return true;
+}
+
 void buildSettingsPath() {
 #if !defined(_WIN32)
-    // An installed program's directory is not the user's to write; the
-    // environment names a file the user owns instead.
+    // An installed program's directory is not the user's to write, and a
+    // directory every user writes is no place for one user's settings: each
+    // user has a file of their own, which the environment may name outright.
     if (settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), settingsPath, kPathSize))
+        return;
+    if (settingsPathForUser(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), settingsPath,
+                            kPathSize))
         return;
 #endif
     settingsPathFromCommandLine(plat::GetCommandLineA(), kPathSeparator, settingsPath, kPathSize);
@@ -156,5 +210,6 @@ std::int32_t renderReduceFactor() { return std::max<std::int32_t>(saverSettings.
 // ---- Saving ----------------------------------------------------------------
 
 bool saveSettings() {
+    makeParentDirectories(settingsPath);
     return plat::ReplaceFileContents(settingsPath, &saverSettings, kSettingsFileSize);
 }

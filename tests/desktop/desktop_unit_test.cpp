@@ -63,7 +63,7 @@ TEST(HackSwitches, RootTakesTheDaemonsWindowOrTheRootWindow) {
     EXPECT_EQ(h.window, 0u);
 }
 
-TEST(HackSwitches, WindowIdInEveryFormAndTheFirstSwitchDecides) {
+TEST(HackSwitches, WindowIdInEveryFormAndItWinsOverRoot) {
     EXPECT_EQ(scan({"-window-id", "0x400001"}).window, 0x400001u);
     EXPECT_EQ(scan({"--window-id", "1234"}).window, 1234u);
     EXPECT_EQ(scan({"--window-id=0x99"}).window, 0x99u);
@@ -71,10 +71,15 @@ TEST(HackSwitches, WindowIdInEveryFormAndTheFirstSwitchDecides) {
     EXPECT_EQ(scan({"--window-id"}).window, 0u) << "no value: a window the host refuses";
     EXPECT_EQ(scan({"--window-id", "junk"}).window, 0u);
 
-    const HackArguments first = scan({"-window-id", "17", "--root"}, "0x5");
-    EXPECT_EQ(first.route, HackRoute::WindowId);
-    EXPECT_EQ(first.window, 17u);
-    EXPECT_EQ(scan({"--root", "-window-id", "17"}, "0x5").window, 5u);
+    for (auto args : {std::initializer_list<const char*>{"-window-id", "17", "--root"},
+                      {"--root", "-fps", "--window-id", "17"}}) {
+        const HackArguments h = scan(args, "0x5");
+        EXPECT_EQ(h.route, HackRoute::WindowId);
+        EXPECT_EQ(h.window, 17u);
+    }
+    // Values of options are not switches, whatever they look like.
+    EXPECT_EQ(scan({"--side1", "-root"}).route, HackRoute::None);
+    EXPECT_EQ(scan({"--root", "--side2", "--window-id", "-delay", "5"}).route, HackRoute::Root);
 
     // The host's own switches, and look-alikes, are left to the mode scan.
     for (auto args : {std::initializer_list<const char*>{"/s"}, {"/p", "123"}, {"-rooted"},

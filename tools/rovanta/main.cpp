@@ -1,12 +1,19 @@
 // The Linux program. The host takes it from here, exactly as on Windows: it
 // reads the command line itself and ends the process with its exit code.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/host_entry.h"
 #include "platform/linux/linux_platform.h"
+#include "render/saver_window.h"
+#include "settings/settings.h"
 #if defined(ROVANTA_DESKTOP)
 #include "platform/desktop/desktop.h"
+#include "platform/desktop/hack_args.h"
 #endif
 
 namespace {
@@ -51,16 +58,90 @@ bool answerInformationOption(int argc, char** argv, int* status) {
     return true;
 }
 
+#if defined(ROVANTA_DESKTOP)
+// "-name" or "--name".
+bool isOption(const char* arg, const char* name) {
+    if (arg == nullptr || arg[0] != '-') return false;
+    return std::strcmp(arg[1] == '-' ? arg + 2 : arg + 1, name) == 0;
+}
+
+// A whole decimal number within low..high; otherwise a line on stderr and
+// the settings file's value (-1).
+std::int32_t rangedNumber(const char* option, const char* text, long low, long high,
+                          const char* what) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = text != nullptr && text[0] != '\0' ? std::strtol(text, &end, 10) : 0;
+    if (text == nullptr || text[0] == '\0' || *end != '\0' || errno != 0 || value < low ||
+        value > high) {
+        std::fprintf(stderr,
+                     "rovanta: %s wants %s from %ld to %ld, not \"%s\"; the settings file's "
+                     "value is used\n",
+                     option, what, low, high, text ? text : "");
+        return -1;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+// The hack's options: settings for this run only, checked as the dialog
+// checks them, and the frame rate. The daemon's own options and anything
+// else are left alone; the window switches were read by the platform.
+void readRunOptions(int argc, char** argv) {
+    SaverRunOptions& run = saverRunOptions;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (isOption(arg, "fps")) {
+            run.showFrameRate = true;
+            continue;
+        }
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        bool known = true;
+        if (isOption(arg, "speed")) {
+            run.pointStep = rangedNumber(arg, value, 1, 10, "a point stride");
+        } else if (isOption(arg, "reduce")) {
+            run.reduceFactor = rangedNumber(arg, value, 1, 10, "a reduction");
+        } else if (isOption(arg, "rotation")) {
+            run.maxRotationDegrees = rangedNumber(arg, value, 0, 360, "degrees");
+        } else {
+            known = false;
+            for (std::size_t side = 0; side < kSideCount; ++side) {
+                const char name[] = {'s', 'i', 'd', 'e', static_cast<char>('1' + side), '\0'};
+                if (!isOption(arg, name)) continue;
+                known = true;
+                if (value == nullptr || std::strlen(value) >= kSideTextSize)
+                    std::fprintf(stderr,
+                                 "rovanta: %s wants a side text of at most %zu characters; the "
+                                 "settings file's side is used\n",
+                                 arg, kSideTextSize - 1);
+                else if (value[0] != '\0')
+                    run.sides[side] = value;
+            }
+        }
+        if (known || desktop::hackOptionTakesValue(arg)) ++i;  // its value
+    }
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int status = 0;
     if (answerInformationOption(argc, argv, &status)) return status;
     plat::linuxSetArguments(argc, argv);
+    saverRunOptions.seedMix = static_cast<std::uint32_t>(getpid());
 #if defined(ROVANTA_DESKTOP)
     // The daemon's switches become the preview route before the host's mode
     // scan reads the command line.
-    desktop::applyHackArguments(argc, argv);
+    switch (desktop::applyHackArguments(argc, argv)) {
+    case desktop::HackStart::Unusable:
+        return 1;
+    case desktop::HackStart::Hack:
+        saverRunOptions.hack = true;
+        readRunOptions(argc, argv);
+        break;
+    case desktop::HackStart::NotAHack:
+        break;
+    }
 #endif
     hostEntry();
 }

@@ -186,16 +186,30 @@ void logBox(const char* caption, const char* text) {
     std::fflush(log);
 }
 
-bool applyHackArguments(int argc, char** argv) {
+HackStart applyHackArguments(int argc, char** argv) {
     // A daemon may end us right after starting us: the clean ending must be
     // in place before anything else runs.
     ensureSources();
-    const HackArguments hack =
-        scanHackArguments(argc, argv, std::getenv("XSCREENSAVER_WINDOW"));
-    if (hack.route == HackRoute::None) return false;
+    const char* envWindow = std::getenv("XSCREENSAVER_WINDOW");
+    const HackArguments hack = scanHackArguments(argc, argv, envWindow);
+    if (hack.route == HackRoute::None) return HackStart::NotAHack;
     hackMode = true;
     std::uint32_t window = hack.window;
     if (hack.route == HackRoute::Root && !hack.windowGiven) window = x11::rootWindow();
+    // The daemon logs what a hack says: name the window that cannot be used
+    // rather than end without a word.
+    if (!x11::connect()) return HackStart::Unusable;  // it said why
+    if (window == 0 || !x11::foreignWindow(window, nullptr)) {
+        if (hack.route == HackRoute::Root)
+            std::fprintf(stderr, "rovanta: XSCREENSAVER_WINDOW=\"%s\" is not a usable window\n",
+                         envWindow ? envWindow : "");
+        else if (window == 0)
+            std::fprintf(stderr, "rovanta: --window-id needs the id of a window\n");
+        else
+            std::fprintf(stderr, "rovanta: window 0x%lx is not a usable window\n",
+                         static_cast<unsigned long>(window));
+        return HackStart::Unusable;
+    }
 
     std::string exe;
     char buffer[4096];
@@ -207,7 +221,7 @@ bool applyHackArguments(int argc, char** argv) {
     const std::string tail = previewTail(window);
     const char* args[] = {exe.c_str(), tail.c_str()};
     linuxplat::setCommandLine(linuxplat::commandLineFor(exe, 2, args));
-    return true;
+    return HackStart::Hack;
 }
 
 }  // namespace desktop

@@ -53,29 +53,43 @@ bool parseXWindowId(const char* text, std::uint32_t* id) {
     return true;
 }
 
+bool hackOptionTakesValue(const char* arg) {
+    // Ours (the settings for one run) and the daemon's that we ignore; their
+    // values are never read as switches.
+    static constexpr const char* kWithValue[] = {
+        "side1", "side2", "side3", "side4", "side5", "side6", "speed",  "reduce",
+        "rotation", "visual", "geometry", "display", "delay", "window-id"};
+    for (const char* name : kWithValue)
+        if (isSwitch(arg, name)) return true;
+    return false;
+}
+
 HackArguments scanHackArguments(int argc, const char* const* argv, const char* envWindow) {
     HackArguments out;
+    bool root = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg == nullptr) continue;
-        if (isSwitch(arg, "root")) {
-            out.route = HackRoute::Root;
-            // An unusable variable is no reason to draw on the whole screen:
-            // the daemon named a window, we just could not read it.
-            if (envWindow != nullptr && envWindow[0] != '\0') {
-                out.windowGiven = true;
-                if (!parseXWindowId(envWindow, &out.window)) out.window = 0;
-            }
-            return out;
-        }
         const char* value = switchValue(arg, "window-id");
         if (value == nullptr && isSwitch(arg, "window-id"))
             value = i + 1 < argc && argv[i + 1] != nullptr ? argv[i + 1] : "";
         if (value != nullptr) {
+            // A window named outright wins over --root wherever it stands.
             out.route = HackRoute::WindowId;
             out.windowGiven = true;
             if (!parseXWindowId(value, &out.window)) out.window = 0;
             return out;
+        }
+        if (isSwitch(arg, "root")) root = true;
+        if (hackOptionTakesValue(arg)) ++i;
+    }
+    if (root) {
+        out.route = HackRoute::Root;
+        // An unusable variable is no reason to draw on the whole screen:
+        // the daemon named a window, we just could not read it.
+        if (envWindow != nullptr && envWindow[0] != '\0') {
+            out.windowGiven = true;
+            if (!parseXWindowId(envWindow, &out.window)) out.window = 0;
         }
     }
     return out;

@@ -26,9 +26,15 @@ struct HackArguments {
 // are allowed, anything else, an empty text, or a value beyond 32 bits is not.
 bool parseXWindowId(const char* text, std::uint32_t* id);
 
-// argv[1..argc-1]; the first daemon switch decides. envWindow is the value
-// of XSCREENSAVER_WINDOW (null when unset).
+// argv[1..argc-1]: a window id wins over -root wherever either stands; the
+// values of options that take one are skipped. envWindow is the value of
+// XSCREENSAVER_WINDOW (null when unset).
 HackArguments scanHackArguments(int argc, const char* const* argv, const char* envWindow);
+
+// True for a switch whose value is the next argument: our per-run settings
+// (--side1..--side6, --speed, --reduce, --rotation), the daemon's options we
+// ignore (-visual, -geometry, -display, -delay) and -window-id.
+bool hackOptionTakesValue(const char* arg);
 
 // The tail the host's mode scan reads for a preview into `window`.
 std::string previewTail(std::uint32_t window);

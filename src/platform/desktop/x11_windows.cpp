@@ -1,12 +1,15 @@
 // Saver windows on an X display: a full-screen override-redirect window that
-// grabs keyboard and pointer and hides the cursor, or a child of somebody
-// else's window (a preview pane, the daemon's saver window) that leaves input
-// alone. Frames go up with MIT-SHM when the server shares memory with us and
-// with a plain XPutImage otherwise.
+// grabs keyboard and pointer and hides the cursor, a child of somebody else's
+// window (a preview pane, the daemon's saver window) that leaves input alone
+// and follows its parent's size, or the root window itself, drawn on under
+// every other window. Frames go up with MIT-SHM when the server shares memory
+// with us and with a plain XPutImage otherwise.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -43,8 +46,13 @@ struct SaverX {
     int grabTries = 0;
     bool hadFocus = false;
     bool gone = false;  // destroyed by somebody else
-    std::int32_t width = 0;
+    bool onRoot = false;  // drawn straight on the root window: no window of ours
+    std::int32_t width = 0;   // the drawing area
     std::int32_t height = 0;
+    // Where the drawing area lies in the window: full screen, the primary
+    // monitor's place on the screen; elsewhere 0, 0.
+    int originX = 0;
+    int originY = 0;
     Visual* visual = nullptr;
     int depth = 0;
     GC gc = nullptr;
@@ -65,10 +73,15 @@ bool triedToConnect = false;
 std::vector<SharedFrameMemory> sharedMemory;
 bool shmUsable = false;
 Cursor blankCursor = 0;
-// Keyed by the X window id, which is also the handle the core holds. Never
-// destroyed: a window still open when the process exits keeps its record (and
-// its GC) reachable to the end, and the server frees what it holds then.
+// Keyed by the X window id, which is also the handle the core holds; but for
+// the root window drawn on directly, whose handle must differ from the
+// foreign parent's (the same root): X ids never use the top three bits.
+// Never destroyed: a window still open when the process exits keeps its
+// record (and its GC) reachable to the end, and the server frees what it
+// holds then.
 std::map<plat::Window, SaverX>& windows = *new std::map<plat::Window, SaverX>;
+constexpr plat::Window kOnRootTag = 0xE0000000u;
+plat::Window onRootHandle = 0;
 // Foreign windows whose destruction we watch, and whether it was reported.
 std::map<::Window, bool> watched;
 
@@ -94,6 +107,56 @@ SaverX* find(plat::Window window) {
     auto it = windows.find(window);
     return it == windows.end() ? nullptr : &it->second;
 }
+
+// The window of ours an event on X window `id` is about.
+SaverX* findX(::Window id) {
+    if (SaverX* w = find(id)) return w;
+    if (onRootHandle != 0 && display && id == DefaultRootWindow(display)) return find(onRootHandle);
+    return nullptr;
+}
+
+struct Area {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The primary monitor: RandR's primary output, else the first Xinerama
+// head, else the whole screen.
+Area primaryArea() {
+    const int screen = DefaultScreen(display);
+    Area area{0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)};
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (XRRQueryExtension(display, &event, &error) && XRRQueryVersion(display, &major, &minor) &&
+        (major > 1 || (major == 1 && minor >= 5))) {
+        int count = 0;
+        if (XRRMonitorInfo* monitors =
+                XRRGetMonitors(display, DefaultRootWindow(display), True, &count)) {
+            for (int i = 0; i < count; ++i) {
+                if (!monitors[i].primary || monitors[i].width <= 0 || monitors[i].height <= 0)
+                    continue;
+                area = Area{monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height};
+                XRRFreeMonitors(monitors);
+                return area;
+            }
+            XRRFreeMonitors(monitors);
+        }
+    }
+    if (XineramaQueryExtension(display, &event, &error) && XineramaIsActive(display)) {
+        int count = 0;
+        if (XineramaScreenInfo* heads = XineramaQueryScreens(display, &count)) {
+            if (count > 0 && heads[0].width > 0 && heads[0].height > 0)
+                area = Area{heads[0].x_org, heads[0].y_org, heads[0].width, heads[0].height};
+            XFree(heads);
+        }
+    }
+    return area;
+}
+
 
 PixelFormat formatOf(Visual* visual, int depth) {
     int count = 0;
@@ -185,9 +248,23 @@ void tryGrab(SaverX& w) {
     }
 }
 
+// The window our drawing lives in got a new size from its owner: draw at
+// that size from now on.
+void follow(plat::Window handle, SaverX& w, int width, int height) {
+    if (width <= 0 || height <= 0 || (width == w.width && height == w.height)) return;
+    if (!w.onRoot) XResizeWindow(display, w.id, static_cast<unsigned>(width),
+                                 static_cast<unsigned>(height));
+    releaseFrame(w.frame);  // made for the old size
+    w.width = width;
+    w.height = height;
+    linuxplat::windowResized(handle, width, height);
+}
+
 void mapNow(SaverX& w) {
     w.mapPending = false;
-    if (w.fullScreen) {
+    if (w.onRoot) {
+        w.mapped = true;  // always shown
+    } else if (w.fullScreen) {
         XMapRaised(display, w.id);
         XSetInputFocus(display, w.id, RevertToParent, CurrentTime);
     } else if (w.foreignParent && w.parentId == DefaultRootWindow(display)) {
@@ -223,10 +300,19 @@ plat::LParam pointParam(int x, int y) {
 
 void handle(const XEvent& e) {
     const plat::Window ours = e.xany.window;
-    SaverX* w = find(ours);
+    SaverX* w = findX(e.xany.window);
     switch (e.type) {
+    case ConfigureNotify:
+        // Sizes of the windows we live in; our own child windows' changes
+        // are ours and come back here too.
+        for (auto& [handle, saver] : windows)
+            if (!saver.gone && ((saver.onRoot && e.xconfigure.window == saver.id) ||
+                                (saver.foreignParent && !saver.onRoot &&
+                                 e.xconfigure.window == saver.parentId)))
+                follow(handle, saver, e.xconfigure.width, e.xconfigure.height);
+        break;
     case Expose:
-        if (w && e.xexpose.count == 0) linuxplat::invalidateWindow(ours, true);
+        if (w && e.xexpose.count == 0) linuxplat::invalidateWindow(w->onRoot ? onRootHandle : ours, true);
         break;
     case MapNotify:
         if (w) {
@@ -348,6 +434,39 @@ plat::Window createWindow(const linuxplat::WindowInfo& info) {
     }
     w.fullScreen = info.parent == 0 && (info.style & plat::WS_POPUP) != 0;
 
+    if (w.foreignParent && w.parentId == root) {
+        // A hack with no window of the daemon's: the drawing goes straight
+        // onto the root window, under every window, and no input is taken.
+        if (onRootHandle != 0) return 0;
+        w.onRoot = true;
+        w.id = root;
+        w.width = parentAttributes.width;
+        w.height = parentAttributes.height;
+        XSelectInput(display, root, ExposureMask | StructureNotifyMask);
+        w.gc = XCreateGC(display, root, 0, nullptr);
+        XSetForeground(display, w.gc, BlackPixel(display, DefaultScreen(display)));
+        w.mapped = true;
+        onRootHandle = kOnRootTag | static_cast<plat::Window>(root);
+        windows.emplace(onRootHandle, w);
+        XFlush(display);
+        return onRootHandle;
+    }
+    // Full screen: black over the whole screen, the drawing on the primary
+    // monitor, which is the size the host asked for.
+    int x = info.x;
+    int y = info.y;
+    unsigned outerWidth = static_cast<unsigned>(info.width);
+    unsigned outerHeight = static_cast<unsigned>(info.height);
+    if (w.fullScreen) {
+        const Area primary = primaryArea();
+        w.originX = primary.x;
+        w.originY = primary.y;
+        x = 0;
+        y = 0;
+        outerWidth = static_cast<unsigned>(DisplayWidth(display, DefaultScreen(display)));
+        outerHeight = static_cast<unsigned>(DisplayHeight(display, DefaultScreen(display)));
+    }
+
     XSetWindowAttributes a{};
     unsigned long mask = CWBackPixel | CWBorderPixel | CWEventMask | CWColormap;
     a.background_pixel = 0;
@@ -365,9 +484,8 @@ plat::Window createWindow(const linuxplat::WindowInfo& info) {
         a.override_redirect = True;
     }
     bool made = succeeds([&] {
-        w.id = XCreateWindow(display, w.parentId, info.x, info.y, static_cast<unsigned>(info.width),
-                             static_cast<unsigned>(info.height), 0, w.depth, InputOutput,
-                             w.visual, mask, &a);
+        w.id = XCreateWindow(display, w.parentId, x, y, outerWidth, outerHeight, 0, w.depth,
+                             InputOutput, w.visual, mask, &a);
     });
     if (!made || w.id == 0) return 0;
 
@@ -399,6 +517,15 @@ void destroyWindow(plat::Window window) {
     }
     releaseFrame(w->frame);
     if (w->gc) XFreeGC(display, w->gc);
+    if (w->onRoot) {
+        // The root is not ours to destroy: give it its own background back.
+        XSelectInput(display, w->id, NoEventMask);
+        XClearWindow(display, w->id);
+        windows.erase(window);
+        onRootHandle = 0;
+        XSync(display, False);
+        return;
+    }
     if (!w->gone) XDestroyWindow(display, w->id);
     const bool foreignParent = w->foreignParent;
     const ::Window parent = w->parentId;
@@ -416,7 +543,11 @@ void destroyWindow(plat::Window window) {
 void fillClientBlack(plat::Window window) {
     SaverX* w = find(window);
     if (w == nullptr || w->gone) return;
-    XClearWindow(display, w->id);
+    if (w->onRoot)
+        XFillRectangle(display, w->id, w->gc, 0, 0, static_cast<unsigned>(w->width),
+                       static_cast<unsigned>(w->height));
+    else
+        XClearWindow(display, w->id);
 }
 
 void present(plat::Window window, const PixelSurface& pixels, std::int32_t width,
@@ -445,7 +576,8 @@ void present(plat::Window window, const PixelSurface& pixels, std::int32_t width
                 static_cast<std::size_t>(m.image->bytes_per_line) *
                         static_cast<std::size_t>(pixels.height) > m.bytes)
                 break;  // not a layout the server reads as is: copy below
-            XShmPutImage(display, w->id, w->gc, m.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+            XShmPutImage(display, w->id, w->gc, m.image, 0, 0, w->originX, w->originY,
+                         static_cast<unsigned>(width),
                          static_cast<unsigned>(height), False);
             // The renderer draws the next frame into this very memory: the
             // server must have read it first.
@@ -472,19 +604,22 @@ void present(plat::Window window, const PixelSurface& pixels, std::int32_t width
         }
     }
     if (f.shared) {
-        XShmPutImage(display, w->id, w->gc, f.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+        XShmPutImage(display, w->id, w->gc, f.image, 0, 0, w->originX, w->originY,
+                     static_cast<unsigned>(width),
                      static_cast<unsigned>(height), False);
     } else if (direct) {
         // The frame is already in the server's layout: lend it to the image.
         const int savedStride = f.image->bytes_per_line;
         f.image->data = reinterpret_cast<char*>(pixels.pixels);
         f.image->bytes_per_line = pixels.stride * 4;
-        XPutImage(display, w->id, w->gc, f.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+        XPutImage(display, w->id, w->gc, f.image, 0, 0, w->originX, w->originY,
+                  static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
         f.image->data = nullptr;
         f.image->bytes_per_line = savedStride;
     } else {
-        XPutImage(display, w->id, w->gc, f.image, 0, 0, 0, 0, static_cast<unsigned>(width),
+        XPutImage(display, w->id, w->gc, f.image, 0, 0, w->originX, w->originY,
+                  static_cast<unsigned>(width),
                   static_cast<unsigned>(height));
     }
     // The shared image is ours to overwrite only once the server has read it;
@@ -587,7 +722,7 @@ plat::Window findForeignWindow(const char* className, const char* title) {
 bool setForeground(plat::Window window) {
     if (!connect()) return false;
     if (SaverX* w = find(window)) {
-        if (w->gone) return false;
+        if (w->gone || w->onRoot) return false;
         XRaiseWindow(display, w->id);
         if (w->mapped && w->fullScreen) XSetInputFocus(display, w->id, RevertToParent, CurrentTime);
         XFlush(display);
@@ -648,8 +783,10 @@ void screenSize(std::int32_t* width, std::int32_t* height) {
         *height = 0;
         return;
     }
-    *width = DisplayWidth(display, DefaultScreen(display));
-    *height = DisplayHeight(display, DefaultScreen(display));
+    // The size Windows reports as the screen's is the primary monitor's.
+    const Area primary = primaryArea();
+    *width = primary.width;
+    *height = primary.height;
 }
 
 bool screenOrigin(plat::Window window, std::int32_t* x, std::int32_t* y) {

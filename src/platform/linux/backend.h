@@ -147,6 +147,9 @@ void postInput(plat::Window window, std::uint32_t message, plat::WParam wParam,
 void invalidateWindow(plat::Window window, bool erase);
 // A foreign window went away: our children of it are destroyed (WM_DESTROY).
 void foreignWindowDestroyed(plat::Window window);
+// Our window's client area has a new size (its owner resized it): the size
+// GetClientRect reports changes, WM_SIZE is queued and the window repainted.
+void windowResized(plat::Window window, std::int32_t width, std::int32_t height);
 // DestroyWindow: WM_DESTROY to the window, then its children; the window is
 // forgotten. false when it was not a window of ours.
 bool destroyWindow(plat::Window window);

@@ -248,6 +248,17 @@ void foreignWindowDestroyed(plat::Window window) {
     if (core().foreground == window) core().foreground = 0;
 }
 
+void windowResized(plat::Window window, std::int32_t width, std::int32_t height) {
+    WindowRecord* w = findWindow(window);
+    if (!w || w->destroying || (w->width == width && w->height == height)) return;
+    w->width = std::max(width, 0);
+    w->height = std::max(height, 0);
+    const auto size = (static_cast<std::uint32_t>(w->width) & 0xFFFFu) |
+                      ((static_cast<std::uint32_t>(w->height) & 0xFFFFu) << 16);
+    core().queue.push_back(plat::Msg{window, plat::WM_SIZE, 0, static_cast<plat::LParam>(size)});
+    invalidateWindow(window, true);
+}
+
 bool windowView(plat::Window window, WindowView* view) {
     WindowRecord* w = findWindow(window);
     if (!w || !view) return false;
