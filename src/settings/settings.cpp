@@ -99,9 +99,15 @@ bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSi
 
 namespace {
 
+// Set when settingsPath is the user's own file (or the one ROVANTA_CONFIG
+// names) rather than the path rule's.
+bool pathIsUsers = false;
+
 // The user's file may be the first thing in its directory, or in ~/.config:
-// what is missing is made, private to the user as such directories are.
+// what is missing is made, private to the user as such directories are. The
+// path rule's directory is the program's and is never made.
 void makeParentDirectories(const char* path) {
+    if (!pathIsUsers) return;
 #if defined(_WIN32)
     (void)path;  // the path rule names the program's own directory
 #else
@@ -142,6 +148,7 @@ bool settingsPathForUser(const char* configHome, const char* home, char* out,
 }
 
 void buildSettingsPath() {
+    pathIsUsers = true;
 #if !defined(_WIN32)
     // An installed program's directory is not the user's to write, and a
     // directory every user writes is no place for one user's settings: each
@@ -152,6 +159,7 @@ void buildSettingsPath() {
                             kPathSize))
         return;
 #endif
+    pathIsUsers = false;
     settingsPathFromCommandLine(plat::GetCommandLineA(), kPathSeparator, settingsPath, kPathSize);
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/host_entry.h"
 #include "platform/desktop/dialog_layout.h"
@@ -197,33 +199,52 @@ TEST(PixelFormat, OtherVisualsGetTheSameColours) {
 class ConfigEnvironment : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("ROVANTA_CONFIG");
-        hadValue = old != nullptr;
-        if (old) saved = old;
+        for (const char* name : kNames) {
+            const char* old = std::getenv(name);
+            saved.emplace_back(old != nullptr, old ? old : "");
+        }
         linuxplat::setCommandLine("/opt/savers/bin/rovanta /s");
     }
     void TearDown() override {
-        if (hadValue)
-            setenv("ROVANTA_CONFIG", saved.c_str(), 1);
-        else
-            unsetenv("ROVANTA_CONFIG");
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            if (saved[i].first)
+                setenv(kNames[i], saved[i].second.c_str(), 1);
+            else
+                unsetenv(kNames[i]);
+        }
     }
-    bool hadValue = false;
-    std::string saved;
+    static constexpr const char* kNames[] = {"ROVANTA_CONFIG", "XDG_CONFIG_HOME", "HOME"};
+    std::vector<std::pair<bool, std::string>> saved;
 };
 
-TEST_F(ConfigEnvironment, TheVariableNamesTheFileForEveryEntry) {
+TEST_F(ConfigEnvironment, TheVariableElseTheUsersOwnFileElseThePathRule) {
+    setenv("HOME", "/home/ann", 1);
+    unsetenv("XDG_CONFIG_HOME");
     unsetenv("ROVANTA_CONFIG");
     buildSettingsPath();
-    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg") << "unset: the path rule";
+    EXPECT_STREQ(settingsPath, "/home/ann/.config/rovanta/rovanta.cfg");
+    for (const char* notAbsolute : {"", "relative/dir"}) {
+        setenv("XDG_CONFIG_HOME", notAbsolute, 1);
+        buildSettingsPath();
+        EXPECT_STREQ(settingsPath, "/home/ann/.config/rovanta/rovanta.cfg") << notAbsolute;
+    }
+    setenv("XDG_CONFIG_HOME", "/srv/ann-config", 1);
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/srv/ann-config/rovanta/rovanta.cfg");
 
     setenv("ROVANTA_CONFIG", "", 1);
     buildSettingsPath();
-    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg") << "empty: the path rule";
-
-    setenv("ROVANTA_CONFIG", "/home/ann/.config/rovanta/rovanta.cfg", 1);
+    EXPECT_STREQ(settingsPath, "/srv/ann-config/rovanta/rovanta.cfg") << "empty: not set";
+    setenv("ROVANTA_CONFIG", "/etc/rovanta/shared.cfg", 1);
     buildSettingsPath();
-    EXPECT_STREQ(settingsPath, "/home/ann/.config/rovanta/rovanta.cfg");
+    EXPECT_STREQ(settingsPath, "/etc/rovanta/shared.cfg");
+
+    // No home to speak of: the path rule, as on Windows.
+    unsetenv("ROVANTA_CONFIG");
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", "nowhere", 1);
+    buildSettingsPath();
+    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
 }
 
 TEST_F(ConfigEnvironment, APathThatDoesNotFitIsNeverCutIntoAnotherFile) {

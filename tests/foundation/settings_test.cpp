@@ -198,7 +198,10 @@ TEST(SettingsPath, OverLongCommandLinesNeverOverflow) {
 
 TEST(SettingsPath, BuiltFromThePlatformCommandLineTheSameEveryTime) {
     headless::reset();
-    unsetenv("ROVANTA_CONFIG");  // the Linux override would name another file
+    // On Linux the variable or the user's own file would be named instead.
+    unsetenv("ROVANTA_CONFIG");
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("HOME");
     headless::setCommandLine("\"/opt/screen savers/rovanta/rovanta\" /s");
     buildSettingsPath();
     EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");

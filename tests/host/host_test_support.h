@@ -36,8 +36,11 @@ inline constexpr plat::Module kInstance = 0x400000;
 class HostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The file's place must follow from the command line alone here.
+        // The file's place must follow from the command line alone here: no
+        // variable and no home that would name the user's own file on Linux.
         unsetenv("ROVANTA_CONFIG");
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("HOME");
         headless::reset();
         hostState = HostState{};
         freeSidePixels();
