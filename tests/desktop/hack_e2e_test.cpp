@@ -1,0 +1,355 @@
+// The Linux program as a hack: the daemon's switches and options, its window
+// resized under it, the signals it is ended with, a picture it cannot load,
+// and, from the installed package, under the real XScreenSaver daemon as an
+// ordinary user. Each test has its own Xvfb.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+#include <dirent.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "x_session.h"
+
+namespace {
+
+using namespace xsession;
+
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        pause(100);
+    }
+    return true;
+}
+
+// The settings file's bytes: the numbers, then the six side texts.
+std::string settingsFile(const std::vector<std::string>& sides, std::int32_t pointStep,
+                         std::int32_t maxRotation, std::int32_t reduceFactor = 1) {
+    std::string bytes(1584, '\0');
+    const std::int32_t numbers[6] = {0, pointStep, reduceFactor, 0, 0, maxRotation};
+    std::memcpy(bytes.data(), numbers, sizeof numbers);
+    const char* defaults[6] = {"#ff0000", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::string text = i < sides.size() ? sides[i] : defaults[i];
+        std::memcpy(bytes.data() + 24 + 260 * i, text.data(), text.size());
+    }
+    return bytes;
+}
+
+struct Centre {
+    std::size_t count = 0;
+    double x = 0;
+    double y = 0;
+};
+
+// Where the cube's coloured points lie, on average.
+Centre centreOfColour(const std::vector<std::uint32_t>& pixels, int width,
+                      const std::function<bool(std::uint32_t)>& isCube) {
+    Centre c;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        if (!isCube(pixels[i])) continue;
+        ++c.count;
+        c.x += static_cast<double>(i % static_cast<std::size_t>(width));
+        c.y += static_cast<double>(i / static_cast<std::size_t>(width));
+    }
+    if (c.count > 0) {
+        c.x /= static_cast<double>(c.count);
+        c.y /= static_cast<double>(c.count);
+    }
+    return c;
+}
+
+bool defaultSideColour(std::uint32_t p) {
+    return p == 0xFF0000u || p == 0x00FF00u || p == 0x0000FFu || p == 0xFFFFFFu ||
+           p == 0xF0F0FFu || p == 0xFFFF00u;
+}
+
+// No black side: every side shows, so the coloured points centre on the cube.
+const std::vector<std::string> kBrightSides = {"#ff0000", "#00ff00", "#0000ff",
+                                               "#ffffff", "#ffff00", "#f0f0ff"};
+
+class Hack : public ::testing::Test {
+protected:
+    void SetUp() override { startServer(800, 600); }
+    void startServer(int width, int height) {
+        std::string why;
+        if (!start(&server, width, height, &why)) GTEST_SKIP() << why;
+        dir = tempDir();
+        config = dir + "/rovanta.cfg";
+        log = dir + "/rovanta.log";
+    }
+    void TearDown() override {
+        for (pid_t p : started) reap(p);
+        stop(&server);
+        if (!HasFailure() && dir.rfind("/tmp/rovanta-e2e-", 0) == 0) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    }
+
+    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
+        std::vector<std::string> argv = {ROVANTA_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        env.push_back("ROVANTA_CONFIG=" + config);
+        env.push_back("DISPLAY=" + server.display);
+        const pid_t pid = spawn(argv, env, log);
+        started.push_back(pid);
+        return pid;
+    }
+
+    void writeConfig(const std::string& bytes) {
+        std::ofstream(config, std::ios::binary) << bytes;
+    }
+
+    Window makeWindow(int x, int y, int width, int height) {
+        Display* d = server.connection;
+        XSetWindowAttributes a{};
+        a.background_pixel = 0x404040;
+        a.override_redirect = True;
+        Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                                 static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                                 CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
+        XMapWindow(d, w);
+        XSync(d, False);
+        return w;
+    }
+
+    std::size_t rootChildren() {
+        Window root = 0;
+        Window up = 0;
+        Window* list = nullptr;
+        unsigned count = 0;
+        XQueryTree(server.connection, DefaultRootWindow(server.connection), &root, &up, &list,
+                   &count);
+        if (list) XFree(list);
+        return count;
+    }
+
+    // The cube can show its black side head-on: the best of a few looks.
+    Centre cubeCentre(int x, int y, int width, int height) {
+        Centre best;
+        for (int i = 0; i < 4; ++i) {
+            const Centre c =
+                centreOfColour(grab(server.connection, x, y, width, height), width, defaultSideColour);
+            if (c.count > best.count) best = c;
+            pause(100);
+        }
+        return best;
+    }
+
+    static std::string testName() {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+
+    Server server;
+    std::string dir;
+    std::string config;
+    std::string log;
+    std::vector<pid_t> started;
+};
+
+TEST_F(Hack, DaemonOptionsRunTheCubeFollowsItsWindowAndTheSignalEndsIt) {
+    const std::string bytes = settingsFile(kBrightSides, 2, 5, 3);
+    writeConfig(bytes);
+    const Window window = makeWindow(0, 0, 400, 300);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", window);
+    const pid_t hack = launch({"--root", "-fps", "--delay", "20000", "-install", "-visual",
+                               "default"},
+                              {std::string("XSCREENSAVER_WINDOW=") + hex});
+    pause(1500);
+    ASSERT_TRUE(running(hack)) << readFile(log);
+    const Centre small = cubeCentre(0, 0, 400, 300);
+    ASSERT_GT(small.count, 300u) << readFile(log);
+    EXPECT_NEAR(small.x, 200, 25);
+    EXPECT_NEAR(small.y, 150, 25);
+    // The frame rate, bottom-left, in the credit line's grey: measured over
+    // the first second, so there by now.
+    const std::vector<std::uint32_t> corner = grab(server.connection, 0, 270, 80, 30);
+    EXPECT_GT(std::count_if(corner.begin(), corner.end(), [](std::uint32_t p) { return p != 0; }), 20)
+        << "no frame rate in the bottom-left corner";
+
+    // The daemon's window grows (a new resolution): the drawing follows.
+    XResizeWindow(server.connection, window, 800, 600);
+    XSync(server.connection, False);
+    pause(800);
+    screenshot(server, testName());
+    const Centre large = cubeCentre(0, 0, 800, 600);
+    ASSERT_GT(large.count, 300u);
+    EXPECT_NEAR(large.x, 400, 25) << "the cube stays centred on the old size";
+    EXPECT_NEAR(large.y, 300, 25);
+
+    // Ended by the daemon: torn down, then ended by that very signal.
+    kill(hack, SIGTERM);
+    int status = -1;
+    ASSERT_TRUE(waitExit(hack, 5000, &status));
+    EXPECT_EQ(status, 128 + SIGTERM) << "the hack must end by SIGTERM, as stock hacks do";
+    Window root = 0;
+    Window up = 0;
+    Window* list = nullptr;
+    unsigned count = 99;
+    XQueryTree(server.connection, window, &root, &up, &list, &count);
+    if (list) XFree(list);
+    EXPECT_EQ(count, 0u) << "the hack's window goes with it";
+    EXPECT_EQ(readFile(config), bytes) << "a hack never writes the settings";
+}
+
+TEST_F(Hack, AMissingPictureIsShownInTheWindowAndTheHackRunsOn) {
+    const std::string bytes = settingsFile({"/nonexistent/side.jpg"}, 2, 5);
+    writeConfig(bytes);
+    const Window window = makeWindow(0, 0, 640, 480);
+    const pid_t hack = launch({"--window-id", std::to_string(window)});
+    pause(2000);
+    ASSERT_TRUE(running(hack)) << "a side that fails must not end the hack\n" << readFile(log);
+    screenshot(server, testName());
+    EXPECT_NE(readFile(log).find("Image /nonexistent/side.jpg not found."), std::string::npos)
+        << readFile(log);
+    // The message, in the credit line's grey, across the middle; no cube.
+    const std::vector<std::uint32_t> middle = grab(server.connection, 120, 200, 400, 80);
+    std::size_t grey = 0;
+    std::size_t coloured = 0;
+    for (std::uint32_t p : middle) {
+        const std::uint32_t r = p >> 16, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        if (p != 0 && r == g && g == b && r <= 0x3C) ++grey;
+        if (r != g || g != b) ++coloured;
+    }
+    EXPECT_GT(grey, 50u) << "the loader's message, drawn in the window";
+    EXPECT_EQ(coloured, 0u);
+    EXPECT_EQ(readFile(config), bytes) << "a hack never writes the settings";
+    kill(hack, SIGHUP);
+    int status = -1;
+    ASSERT_TRUE(waitExit(hack, 5000, &status));
+    EXPECT_EQ(status, 128 + SIGHUP);
+}
+
+TEST_F(Hack, UnusableWindowsAreNamedAndTheRootIsDrawnOnWithoutAWindow) {
+    int status = -1;
+    for (const auto& [args, env, words] : std::vector<std::tuple<std::vector<std::string>,
+                                                                 std::vector<std::string>,
+                                                                 std::string>>{
+             {{"--window-id", "0x7ffffe"}, {}, "0x7ffffe"},
+             {{"-window-id"}, {}, "--window-id"},
+             {{"--root"}, {"XSCREENSAVER_WINDOW=junk"}, "XSCREENSAVER_WINDOW"}}) {
+        std::filesystem::remove(log);
+        const pid_t p = launch(args, env);
+        ASSERT_TRUE(waitExit(p, 5000, &status));
+        EXPECT_EQ(status, 1) << args[0];
+        const std::string said = readFile(log);
+        EXPECT_NE(said.find(words), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+
+    // No daemon window: straight onto the root, under every window.
+    writeConfig(settingsFile({}, 2, 5));
+    const Window above = makeWindow(0, 0, 120, 90);
+    const std::size_t before = rootChildren();
+    const pid_t hack = launch({"--root"});
+    pause(1500);
+    ASSERT_TRUE(running(hack)) << readFile(log);
+    EXPECT_EQ(rootChildren(), before) << "--root with no daemon window creates no window";
+    EXPECT_GT(cubeCentre(250, 150, 300, 300).count, 1000u);
+    const std::vector<std::uint32_t> covered = grab(server.connection, 0, 0, 120, 90);
+    EXPECT_EQ(std::count(covered.begin(), covered.end(), 0x404040u), 120 * 90);
+    XDestroyWindow(server.connection, above);
+    kill(hack, SIGINT);
+    ASSERT_TRUE(waitExit(hack, 5000, &status));
+    EXPECT_EQ(status, 128 + SIGINT);
+}
+
+// With no rotation the cube stands still after the first tick, so two runs
+// draw the same frame when they draw with the same settings.
+TEST_F(Hack, AnOptionDrawsAsTheSameSettingInTheFileWould) {
+    const Window window = makeWindow(0, 0, 400, 300);
+    const auto frameOf = [&](std::int32_t pointStep, std::vector<std::string> options) {
+        writeConfig(settingsFile({}, pointStep, 0));
+        options.insert(options.begin(), {"--window-id", std::to_string(window)});
+        const pid_t hack = launch(options);
+        pause(1200);
+        EXPECT_TRUE(running(hack)) << readFile(log);
+        const std::vector<std::uint32_t> frame = grab(server.connection, 0, 0, 400, 300);
+        kill(hack, SIGTERM);
+        int status = -1;
+        waitExit(hack, 5000, &status);
+        return frame;
+    };
+    const std::vector<std::uint32_t> fromFile = frameOf(5, {});
+    const std::vector<std::uint32_t> fromOption = frameOf(2, {"--speed", "5"});
+    const std::vector<std::uint32_t> plain = frameOf(2, {});
+    EXPECT_TRUE(fromOption == fromFile) << "--speed 5 must draw as pointStep 5 in the file";
+    EXPECT_FALSE(plain == fromFile) << "the stride must show in the frame";
+    // Out of range: one line, and the file's value.
+    std::filesystem::remove(log);
+    EXPECT_TRUE(frameOf(2, {"--speed", "11"}) == plain);
+    EXPECT_NE(readFile(log).find("--speed"), std::string::npos) << readFile(log);
+}
+
+// Two monitors side by side, the right one primary: the full-screen saver
+// blacks out both and draws on the primary one only.
+TEST_F(Hack, FullScreenDrawsOnThePrimaryMonitor) {
+    stop(&server);
+    startServer(1600, 600);
+    Display* d = server.connection;
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XRRQueryExtension(d, &event, &error) || !XRRQueryVersion(d, &major, &minor) ||
+        major * 100 + minor < 105)
+        GTEST_SKIP() << "the server has no RandR 1.5 monitors";
+    const Window root = DefaultRootWindow(d);
+    for (int i = 0; i < 2; ++i) {
+        XRRMonitorInfo* m = XRRAllocateMonitor(d, 0);
+        m->name = XInternAtom(d, i == 0 ? "LEFT" : "RIGHT", False);
+        m->primary = i == 1;
+        m->x = 800 * i;
+        m->y = 0;
+        m->width = 800;
+        m->height = 600;
+        m->mwidth = 300;
+        m->mheight = 220;
+        XRRSetMonitor(d, root, m);
+        XRRFreeMonitors(m);
+    }
+    XSync(d, False);
+
+    writeConfig(settingsFile(kBrightSides, 2, 5, 2));
+    const pid_t saver = launch({"/s"});
+    ASSERT_NE(waitForWindow(d, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(1200);
+    screenshot(server, testName());
+    const Centre c = cubeCentre(0, 0, 1600, 600);
+    ASSERT_GT(c.count, 500u) << readFile(log);
+    EXPECT_NEAR(c.x, 1200, 40) << "the cube belongs in the middle of the primary monitor";
+    EXPECT_NEAR(c.y, 300, 40);
+    // The credit line ends at the primary monitor's right edge.
+    const auto lit = [&](int x, int y, int w, int h) {
+        const std::vector<std::uint32_t> p = grab(d, x, y, w, h);
+        return std::count_if(p.begin(), p.end(), [](std::uint32_t v) { return v != 0; });
+    };
+    EXPECT_GT(lit(1400, 570, 200, 30), 20) << "the credit line in the primary's corner";
+    EXPECT_EQ(lit(600, 570, 200, 30), 0) << "the other monitor stays black";
+    EXPECT_EQ(lit(0, 0, 800, 600), 0);
+    kill(saver, SIGTERM);
+    int status = -1;
+    EXPECT_TRUE(waitExit(saver, 5000, &status));
+}
+
+}  // namespace
