@@ -98,14 +98,12 @@ void setUp(plat::Window window) {
     saverSettings.faceSize = loadAllSides(sideText(0), sideText(1), sideText(2), sideText(3),
                                           sideText(4), sideText(5));
     if (saverSettings.faceSize == 0) {
-        if (!saverRunOptions.hack) {
-            plat::PostQuitMessage(0);
-        } else {
-            // The daemon would show a crash box for a hack that ends: the
-            // message (already on stderr) is drawn instead, until we are ended.
+        // The daemon would show a crash box for a hack that ends: the
+        // message (already on stderr) is drawn instead, until we are ended.
+        // A load given up because we are being ended leaves no message.
+        if (saverRunOptions.hack)
             std::snprintf(failureText, sizeof failureText, "%s", lastLoaderMessage());
-            if (failureText[0] == '\0') std::snprintf(failureText, sizeof failureText, "?");
-        }
+        if (failureText[0] == '\0') plat::PostQuitMessage(0);
     }
 
     rotationState = {kInitialAngle, kInitialAngle, kInitialAngle,

@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -350,6 +352,171 @@ TEST_F(Hack, FullScreenDrawsOnThePrimaryMonitor) {
     kill(saver, SIGTERM);
     int status = -1;
     EXPECT_TRUE(waitExit(saver, 5000, &status));
+}
+
+// The installed package under the real daemon, as a new user would have it:
+// no variable set anywhere, the program found where the package puts it.
+// The package is unpacked under /tmp, which every user can reach (the build
+// tree may lie in a directory private to root).
+constexpr const char* kDaemonUser = "rovanta-e2e";
+
+std::vector<pid_t> processesOf(uid_t uid, const std::string& exe) {
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return found;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0) continue;
+        char target[4096];
+        const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        struct stat st {};
+        if (stat(("/proc/" + std::string(entry->d_name)).c_str(), &st) != 0) continue;
+        if (st.st_uid == uid && exe == target) found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt) {
+    if (shell(server, "command -v xscreensaver >/dev/null && command -v xscreensaver-command "
+                      ">/dev/null && command -v cpack >/dev/null && command -v dpkg-deb "
+                      ">/dev/null && command -v xdotool >/dev/null") != 0)
+        GTEST_SKIP() << "needs xscreensaver, cpack, dpkg-deb and xdotool";
+    if (geteuid() != 0) GTEST_SKIP() << "starting the daemon as " << kDaemonUser << " needs root";
+    if (shell(server, std::string("id -u ") + kDaemonUser + " >/dev/null 2>&1") != 0) {
+        ASSERT_EQ(shell(server, std::string("useradd -M -s /usr/sbin/nologin -d /nonexistent ") +
+                                    kDaemonUser + " 2>/dev/null || id -u " + kDaemonUser +
+                                    " >/dev/null"),
+                  0);
+    }
+    const passwd* user = getpwnam(kDaemonUser);
+    ASSERT_NE(user, nullptr);
+    const uid_t uid = user->pw_uid;
+
+    // The package, unpacked into a root every user can read.
+    char pattern[] = "/tmp/rovanta-installed-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } cleanup{root};
+    chmod(root.c_str(), 0755);
+    ASSERT_EQ(shell(server, "cpack --config '" ROVANTA_CPACK_CONFIG "' -B '" + root +
+                                "/pkg' >'" + root + "/cpack.log' 2>&1 && dpkg-deb -x '" + root +
+                                "'/pkg/rovanta_1.2.0_amd64.deb '" + root + "/usr-root'"),
+              0)
+        << readFile(root + "/cpack.log");
+    const std::string program = root + "/usr-root/usr/bin/rovanta";
+    const std::string hackDir = root + "/usr-root/usr/libexec/xscreensaver";
+
+    const std::string home = root + "/home";
+    const std::string file = home + "/.config/rovanta/rovanta.cfg";
+    std::filesystem::create_directory(home);
+    ASSERT_EQ(shell(server, "chown " + std::string(kDaemonUser) + " '" + home + "'"), 0);
+    const auto asUser = [&](const std::vector<std::string>& command, const std::string& logFile) {
+        std::vector<std::string> argv = {"runuser", "-u", kDaemonUser, "--", "env", "-i",
+                                         "HOME=" + home, "DISPLAY=" + server.display,
+                                         "PATH=" + hackDir + ":/usr/bin:/bin"};
+        argv.insert(argv.end(), command.begin(), command.end());
+        const pid_t pid = spawn(argv, {}, logFile);
+        started.push_back(pid);
+        return pid;
+    };
+
+    // The dialog's OK makes the file, and the directories it lies in.
+    const pid_t dialog = asUser({program, "/c"}, dir + "/dialog.log");
+    const Window window = waitForWindow(server.connection, "Rovanta Configuration", 15000);
+    ASSERT_NE(window, 0u) << readFile(dir + "/dialog.log");
+    pause(500);
+    ASSERT_EQ(shell(server, "xdotool windowfocus --sync " + std::to_string(window) +
+                                " key Return >/dev/null 2>&1"),
+              0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(dialog, 10000, &status)) << readFile(dir + "/dialog.log");
+    EXPECT_EQ(status, 200) << readFile(dir + "/dialog.log");
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << "OK must create " << file;
+    EXPECT_EQ(st.st_size, 1584);
+    EXPECT_EQ(st.st_uid, uid);
+    ASSERT_EQ(stat((home + "/.config/rovanta").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // The user's own choice, which the hack must show: every side magenta.
+    const std::string chosen =
+        settingsFile({"#ff00ff", "#ff00ff", "#ff00ff", "#ff00ff", "#ff00ff", "#ff00ff"}, 2, 5);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << chosen;
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+
+    {
+        std::ofstream rc(home + "/.xscreensaver");
+        rc << "mode:\tone\nselected:\t0\nlock:\tFalse\nfade:\tFalse\nunfade:\tFalse\n"
+              "splash:\tFalse\ndpmsEnabled:\tFalse\ntimeout:\t0:30:00\n"
+              "programs:\t\"Rovanta\"  rovanta --root \\n\n";
+    }
+    const std::string daemonLog = dir + "/daemon.log";
+    const pid_t daemon = asUser({"xscreensaver", "-no-splash", "-verbose"}, daemonLog);
+    ASSERT_TRUE(waitFor(
+        [&] { return shell(server, "xscreensaver-command -version >/dev/null 2>&1") == 0; },
+        15000))
+        << readFile(daemonLog);
+    const auto hacks = [&] { return processesOf(uid, program); };
+
+    ASSERT_EQ(shell(server, "xscreensaver-command -activate >/dev/null 2>&1"), 0);
+    ASSERT_TRUE(waitFor([&] { return !hacks().empty(); }, 10000))
+        << "the daemon did not start the installed hack\n" << readFile(daemonLog);
+    pause(1500);
+    screenshot(server, testName());
+    std::size_t magenta = 0;
+    for (int i = 0; i < 4 && magenta < 2000; ++i) {
+        const std::vector<std::uint32_t> p = grab(server.connection, 250, 150, 300, 300);
+        magenta = std::max<std::size_t>(magenta, std::count(p.begin(), p.end(), 0xFF00FFu));
+        pause(150);
+    }
+    EXPECT_GT(magenta, 2000u) << "the cube from the user's file\n" << readFile(daemonLog);
+
+    // A picture that is missing: the hack runs on and shows why.
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        << settingsFile({"/nonexistent/rovanta-side.jpg"}, 2, 5);
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    const std::string missingFile = readFile(file);
+    ASSERT_EQ(shell(server, "xscreensaver-command -deactivate >/dev/null 2>&1"), 0);
+    EXPECT_TRUE(waitFor([&] { return hacks().empty(); }, 10000))
+        << "deactivation must end the hack";
+    ASSERT_EQ(shell(server, "xscreensaver-command -activate >/dev/null 2>&1"), 0);
+    ASSERT_TRUE(waitFor([&] { return !hacks().empty(); }, 10000)) << readFile(daemonLog);
+    const std::vector<pid_t> first = hacks();
+    pause(2500);
+    screenshot(server, testName() + "-missing");
+    EXPECT_EQ(hacks(), first) << "the hack must keep running\n" << readFile(daemonLog);
+    const std::vector<std::uint32_t> middle = grab(server.connection, 200, 260, 400, 80);
+    EXPECT_GT(std::count_if(middle.begin(), middle.end(), [](std::uint32_t p) { return p != 0; }),
+              50)
+        << "the message, in the window";
+
+    ASSERT_EQ(shell(server, "xscreensaver-command -deactivate >/dev/null 2>&1"), 0);
+    EXPECT_TRUE(waitFor([&] { return hacks().empty(); }, 10000));
+    shell(server, "xscreensaver-command -exit >/dev/null 2>&1");
+    if (!waitExit(daemon, 5000, &status)) kill(daemon, SIGTERM);
+
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(readFile(file), missingFile) << "the hack only reads the settings";
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    const std::string said = readFile(daemonLog);
+    EXPECT_NE(said.find("Image /nonexistent/rovanta-side.jpg not found."), std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("exited abnormally"), std::string::npos) << said;
+    EXPECT_EQ(said.find("crashed"), std::string::npos) << said;
+    EXPECT_EQ(said.find("Could not save"), std::string::npos) << said;
 }
 
 }  // namespace

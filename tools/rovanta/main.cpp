@@ -1,7 +1,9 @@
 // The Linux program. The host takes it from here, exactly as on Windows: it
 // reads the command line itself and ends the process with its exit code.
+#include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +61,20 @@ bool answerInformationOption(int argc, char** argv, int* status) {
 }
 
 #if defined(ROVANTA_DESKTOP)
+// Runs at exit, after the tear-down: a termination signal that ended the run
+// ends the process too, by its default action.
+void endByTheTerminationSignal() {
+    const int signal = linuxplat::terminationSignal();
+    if (signal == 0) return;
+    std::fflush(nullptr);
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(signal);
+}
+
 // "-name" or "--name".
 bool isOption(const char* arg, const char* name) {
     if (arg == nullptr || arg[0] != '-') return false;
@@ -138,6 +154,8 @@ int main(int argc, char** argv) {
     case desktop::HackStart::Hack:
         saverRunOptions.hack = true;
         readRunOptions(argc, argv);
+        // The daemon expects a hack it ends to end by that signal.
+        std::atexit(endByTheTerminationSignal);
         break;
     case desktop::HackStart::NotAHack:
         break;
