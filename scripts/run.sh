@@ -6,7 +6,7 @@
 # the saver run for a few seconds, and saves screenshots under out/.
 #
 # The settings live in ${XDG_CONFIG_HOME:-$HOME/.config}/rovanta/rovanta.cfg
-# (ROVANTA_CONFIG); change them with: build/release/tools/rovanta/rovanta /c
+# (the program's own default); change them with: build/release/tools/rovanta/rovanta /c
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -17,13 +17,15 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD" --target rovanta -j "${JOBS:-$(nproc)}"
 SAVER="$(cd "$BUILD" && pwd)/tools/rovanta/rovanta"
 
-CONFIG_DIR="${XDG_CONFIG_HOME:-$HOME/.config}/rovanta"
-mkdir -p "$CONFIG_DIR"
-export ROVANTA_CONFIG="$CONFIG_DIR/rovanta.cfg"
+case "${XDG_CONFIG_HOME:-}" in
+  /*) SETTINGS="$XDG_CONFIG_HOME/rovanta/rovanta.cfg" ;;
+  *) SETTINGS="$HOME/.config/rovanta/rovanta.cfg" ;;
+esac
+SETTINGS="${ROVANTA_CONFIG:-$SETTINGS}"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   echo "run: full screen on $DISPLAY; a key, a click or moving the mouse ends it"
-  echo "run: settings in $ROVANTA_CONFIG; the dialog: $SAVER /c"
+  echo "run: settings in $SETTINGS; the dialog: $SAVER /c"
   exec "$SAVER" /s
 fi
 
