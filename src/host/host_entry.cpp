@@ -2,7 +2,7 @@
 
 #include "host/host_state.h"
 #include "host/host_window.h"
-#include "settings/config_dialog.h"
+#include "host/config_dialog.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "render/saver_window.h"
+#include "host/saver_window.h"
 
 HostState hostState;
 

@@ -8,7 +8,7 @@
 //
 //   messages and windows   RegisterClassA .. DispatchMessageA, timers
 //   frame surface          the off-screen 32-bit bitmap the renderer draws into
-//   dialogs                message boxes, dialog 2003, item texts, file-open
+//   dialogs                message boxes, modal dialogs, item texts, file-open
 //   input and time         cursor, tick count, Sleep
 //   files                  replacing a file's contents as one step
 //   system                 registry value, libraries by name, command line,
@@ -199,7 +199,7 @@ void ShowFrameSurface(Window window, FrameSurface* surface, std::int32_t width,
 
 // ---- Dialogs ---------------------------------------------------------------
 int MessageBoxA(Window owner, const char* text, const char* caption, std::uint32_t type);
-// Runs the modal dialog of the given template (only 2003 exists). The
+// Runs the modal dialog of the given template (a resource of the program). The
 // procedure gets WM_INITDIALOG with `param` first. Returns EndDialog's value,
 // or -1 when the dialog cannot be created.
 std::intptr_t DialogBoxParamA(Module instance, int templateId, Window owner,

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/dialog_template.h"
 #include "host/host_entry.h"
 #include "platform/desktop/dialog_layout.h"
 #include "platform/desktop/hack_args.h"

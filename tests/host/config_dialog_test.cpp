@@ -2,8 +2,8 @@
 // scripted user at the keyboard.
 #include "host_test_support.h"
 
-#include "settings/config_dialog.h"
-#include "settings/dialog_template.h"
+#include "host/config_dialog.h"
+#include "host/dialog_template.h"
 
 namespace {
 

@@ -15,14 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "host/dialog_template.h"
 #include "host/host_entry.h"
 #include "host/host_state.h"
 #include "host/host_window.h"
 #include "loader/side_loader.h"
 #include "platform/headless/headless.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/platform.h"
 #include "render/depth_buffer.h"
-#include "render/saver_window.h"
+#include "host/saver_window.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
 
@@ -42,6 +44,8 @@ protected:
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("HOME");
         headless::reset();
+        // The program's dialog, as main registers it.
+        plat::linuxRegisterDialog(kConfigDialogTemplateId, configDialogTemplate);
         hostState = HostState{};
         freeSidePixels();
         for (Side& side : sideTable) side = Side{};

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "host/dialog_template.h"
 #include "platform/headless/headless.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -44,6 +46,8 @@ class Dialog : public ::testing::Test {
 protected:
     void SetUp() override {
         headless::reset();
+        // The program's dialog table, registered as the program's main does.
+        plat::linuxRegisterDialog(kTemplate, configDialogTemplate);
         dialogLog.clear();
     }
     static int countOf(std::uint32_t message, plat::WParam wParam) {

@@ -6,7 +6,7 @@ if(NOT TARGET rovanta_render_reference)
     ${CMAKE_CURRENT_LIST_DIR}/reference_renderer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_pictures.cpp)
   target_include_directories(rovanta_render_reference PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(rovanta_render_reference PUBLIC rovanta_core JPEG::JPEG)
+  target_link_libraries(rovanta_render_reference PUBLIC rovanta_render JPEG::JPEG)
   # Bit-identical frames need the same rounding as the saver's renderer.
   target_compile_options(rovanta_render_reference PRIVATE -ffp-contract=off)
 endif()

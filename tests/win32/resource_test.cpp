@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/dialog_template.h"
+#include "host/dialog_template.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "platform/platform.h"
 #include "render/cube_renderer.h"
 #include "render/depth_buffer.h"
-#include "render/saver_window.h"
+#include "host/saver_window.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
 

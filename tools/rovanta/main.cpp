@@ -1,17 +1,20 @@
 // The Linux program. The host takes it from here, exactly as on Windows: it
 // reads the command line itself and ends the process with its exit code.
+// The configuration dialog's table is handed to the platform first, where
+// the Windows program (win_main.cpp) links rovanta.rc.
 #include <signal.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "host/dialog_template.h"
 #include "host/host_entry.h"
 #include "platform/linux/linux_platform.h"
-#include "render/saver_window.h"
+#include "host/saver_window.h"
 #include "settings/settings.h"
 #if defined(ROVANTA_DESKTOP)
 #include "platform/desktop/desktop.h"
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
     int status = 0;
     if (answerInformationOption(argc, argv, &status)) return status;
     plat::linuxSetArguments(argc, argv);
+    plat::linuxRegisterDialog(kConfigDialogTemplateId, configDialogTemplate);
     saverRunOptions.seedMix = static_cast<std::uint32_t>(getpid());
 #if defined(ROVANTA_DESKTOP)
     // The daemon's switches become the preview route before the host's mode

@@ -1,13 +1,13 @@
 // The configuration dialog's geometry on the desktop: the template's dialog
 // units turned into pixels with the dialog font's metrics, and the order in
-// which Tab walks the controls. Pure arithmetic on the shared template.
+// which Tab walks the controls. Pure arithmetic on a dialog template.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "settings/dialog_template.h"
+#include "platform/dialog_resource.h"
 
 namespace desktop {
 

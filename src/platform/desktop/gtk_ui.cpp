@@ -1,9 +1,10 @@
 // The configuration dialog, message boxes and the file chooser in GTK 3.
 //
-// The dialog is built from the shared template table and is only a view: the
-// core keeps the item texts and runs the dialog procedure. What the user does
-// is queued here by GTK's handlers and handed to the core from pollEvents, so
-// the dialog procedure never runs inside a GTK signal emission.
+// A dialog is built from the template table the program registered and is
+// only a view: the core keeps the item texts and runs the dialog procedure.
+// What the user does is queued here by GTK's handlers and handed to the core
+// from pollEvents, so the dialog procedure never runs inside a GTK signal
+// emission.
 #include <gdk/gdkkeysyms.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -17,8 +18,8 @@
 
 #include "platform/desktop/desktop_internal.h"
 #include "platform/desktop/dialog_layout.h"
+#include "platform/dialog_resource.h"
 #include "platform/linux/linux_platform.h"
-#include "settings/dialog_template.h"
 
 namespace desktop::gtkui {
 
@@ -390,8 +391,9 @@ bool active() { return ready; }
 bool modalUp() { return modalDepth > 0; }
 
 plat::Window createDialog(const linuxplat::WindowInfo& info) {
-    const DialogTemplate& t = configDialogTemplate;
-    if (info.dialogTemplate != 2003 || !available()) return 0;
+    const DialogTemplate* registered = linuxplat::findDialogTemplate(info.dialogTemplate);
+    if (!registered || !available()) return 0;
+    const DialogTemplate& t = *registered;
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), t.caption);

@@ -1,25 +1,34 @@
 // Message boxes, the modal dialog with its item texts, the file-open dialog.
 //
 // A dialog is a window of ours whose messages go to the dialog procedure; the
-// texts of its controls live here, keyed by control id, seeded from the one
-// template table the Windows resource file is also built from. The backend
+// texts of its controls live here, keyed by control id, seeded from the
+// template table the program registered for the dialog's id. The backend
 // only shows them and reports what the user did.
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
+#include "platform/dialog_resource.h"
 #include "platform/linux/core_state.h"
-#include "settings/dialog_template.h"
+#include "platform/linux/linux_platform.h"
 
 namespace linuxplat::detail {
 namespace {
 
-constexpr int kConfigTemplateId = 2003;
 constexpr std::uint16_t kEditChanged = 0x0300;  // EN_CHANGE
 
 // Dialog units of the template's 8-point font, in pixels: Win32 measures them
 // in the font's average character width / 4 and height / 8.
 constexpr std::int32_t kBaseUnitX = 6;
 constexpr std::int32_t kBaseUnitY = 13;
+
+// The program's dialog resources. Not part of the core's state: a reset of
+// the platform keeps them, as a program keeps the resources linked into it.
+std::vector<std::pair<int, const DialogTemplate*>>& registeredTemplates() {
+    static std::vector<std::pair<int, const DialogTemplate*>> templates;
+    return templates;
+}
 
 bool endedPredicate(void* context) {
     return dialogEnded(*static_cast<plat::Window*>(context));
@@ -40,8 +49,10 @@ void notifyEditChanged(plat::Window dialog, int itemId) {
                        0);
 }
 
-bool isEditControl(int id) {
-    const DialogControl* c = findDialogControl(id);
+bool isEditControl(plat::Window dialog, int id) {
+    WindowRecord* w = findWindow(dialog);
+    const DialogTemplate* t = w ? linuxplat::findDialogTemplate(w->templateId) : nullptr;
+    const DialogControl* c = t ? findTemplateControl(*t, id) : nullptr;
     return c && c->kind == ControlKind::Edit;
 }
 
@@ -73,6 +84,12 @@ namespace linuxplat {
 
 using namespace detail;
 
+const DialogTemplate* findDialogTemplate(int templateId) {
+    for (const auto& [id, dialog] : registeredTemplates())
+        if (id == templateId) return dialog;
+    return nullptr;
+}
+
 void setDialogItemTextFromUser(plat::Window dialog, int itemId, const char* text) {
     std::string* item = dialogItem(dialog, itemId);
     if (!item) return;
@@ -101,6 +118,16 @@ namespace plat {
 
 using namespace linuxplat::detail;
 
+void linuxRegisterDialog(int templateId, const DialogTemplate& dialog) {
+    for (auto& [id, registered] : registeredTemplates()) {
+        if (id == templateId) {
+            registered = &dialog;
+            return;
+        }
+    }
+    registeredTemplates().emplace_back(templateId, &dialog);
+}
+
 int MessageBoxA(Window owner, const char* text, const char* caption, std::uint32_t type) {
     // Win32 titles a box without caption "Error".
     return backend().messageBox(owner, text ? text : "", caption ? caption : "Error", type);
@@ -108,9 +135,10 @@ int MessageBoxA(Window owner, const char* text, const char* caption, std::uint32
 
 std::intptr_t DialogBoxParamA(Module /*instance*/, int templateId, Window owner,
                               DialogProc dialogProc, LParam param) {
-    if (templateId != kConfigTemplateId || !dialogProc) return -1;
+    const DialogTemplate* registered = linuxplat::findDialogTemplate(templateId);
+    if (!registered || !dialogProc) return -1;
     if (owner != 0 && !IsWindow(owner)) return -1;
-    const DialogTemplate& t = configDialogTemplate;
+    const DialogTemplate& t = *registered;
     linuxplat::WindowInfo info{owner,
                                t.style,
                                t.exStyle,
@@ -161,7 +189,7 @@ bool SetDlgItemTextA(Window dialog, int itemId, const char* text) {
     if (backend().dialogItemChanged) backend().dialogItemChanged(dialog, itemId, item->c_str());
     // A single-line edit control tells its dialog of every change, set by
     // program or typed.
-    if (isEditControl(itemId)) notifyEditChanged(dialog, itemId);
+    if (isEditControl(dialog, itemId)) notifyEditChanged(dialog, itemId);
     return true;
 }
 

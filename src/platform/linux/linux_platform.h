@@ -5,10 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/dialog_resource.h"
+
 namespace plat {
 
 // Called first by main: the arguments GetCommandLineA is built from.
 void linuxSetArguments(int argc, char** argv);
+// Called by main before the program runs, as a Windows program links its
+// compiled .rc: DialogBoxParamA(templateId) then builds the dialog from this
+// table (which must live as long as the program). A template registered again
+// replaces the earlier table; a reset of the platform keeps them all.
+void linuxRegisterDialog(int templateId, const DialogTemplate& dialog);
 
 }  // namespace plat
 
@@ -18,6 +25,8 @@ namespace linuxplat {
 // arguments: the path, in double quotes when a byte of it would end an
 // unquoted program name (0x01..0x20), then each argument after one space.
 std::string commandLineFor(const std::string& exePath, int argc, const char* const* argv);
+// The table registered for a template id, or null.
+const DialogTemplate* findDialogTemplate(int templateId);
 // Replaces the command line outright (tests).
 void setCommandLine(const std::string& text);
 

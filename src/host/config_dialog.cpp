@@ -1,4 +1,4 @@
-#include "settings/config_dialog.h"
+#include "host/config_dialog.h"
 
 #include <cstdio>
 #include <cstdlib>

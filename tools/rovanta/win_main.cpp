@@ -1,5 +1,6 @@
-// The runtime's start-up code calls WinMain; the host takes over from there
-// and reads the command line itself.
+// rovanta.scr, the Windows program. The runtime's start-up code calls WinMain;
+// the host takes over from there and reads the command line itself. The
+// configuration dialog comes from rovanta.rc, linked into the program.
 //
 // platform.h comes before windows.h: it names its constants as Win32 does,
 // and windows.h would turn those names into macros.

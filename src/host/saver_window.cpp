@@ -1,4 +1,4 @@
-#include "render/saver_window.h"
+#include "host/saver_window.h"
 
 #include <cmath>
 #include <cstdio>

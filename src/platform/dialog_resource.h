@@ -1,11 +1,13 @@
-// The configuration dialog's layout: one table that every platform builds
-// the dialog from (the Windows resource file is kept equal to it by a test).
-// Positions and sizes are dialog units; styles are the Win32 bits.
+// The dialog resource format of our Linux platform: what a DIALOG statement of
+// a Windows resource script says, as a table. A program hands its tables to
+// the platform at start-up (see linux_platform.h), as a Windows program links
+// its compiled .rc; DialogBoxParamA then builds the dialog from the table of
+// the template id it is given. Positions and sizes are dialog units; styles
+// are the Win32 bits.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
+#include <span>
 
 // Win32 style bits, named apart from windows.h's macros so both can meet.
 inline constexpr std::uint32_t kStylePopup = 0x80000000u;
@@ -38,8 +40,6 @@ struct DialogControl {
     std::uint32_t style;
 };
 
-inline constexpr std::size_t kConfigControlCount = 35;
-
 struct DialogTemplate {
     const char* caption;
     std::int16_t x;
@@ -50,12 +50,28 @@ struct DialogTemplate {
     std::int16_t fontPoints;
     std::uint32_t style;
     std::uint32_t exStyle;
-    std::array<DialogControl, kConfigControlCount> controls;  // in tab order
+    std::span<const DialogControl> controls;  // in tab order
 };
 
-extern const DialogTemplate configDialogTemplate;
-
 // The predefined window class a control of this kind belongs to.
-const char* controlClassName(ControlKind kind);
-// The control with this id, or null (never finds the id -1).
-const DialogControl* findDialogControl(std::int32_t id);
+inline const char* controlClassName(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::DefaultPushButton:
+    case ControlKind::PushButton:
+    case ControlKind::GroupBox:
+        return "BUTTON";
+    case ControlKind::Edit:
+        return "EDIT";
+    case ControlKind::Label:
+        return "STATIC";
+    }
+    return "STATIC";
+}
+
+// The control of a template with this id, or null (never finds the id -1).
+inline const DialogControl* findTemplateControl(const DialogTemplate& dialog, std::int32_t id) {
+    if (id == -1) return nullptr;
+    for (const DialogControl& control : dialog.controls)
+        if (control.id == id) return &control;
+    return nullptr;
+}

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The include graph of src/ between modules (its top-level folders), checked
+# against the layering:
+#   - nothing under src/platform includes a file outside src/platform;
+#   - no circle between modules;
+#   - no module includes one above it: platform < settings < render < loader < host.
+# Prints the module graph; exits 1 on a breach. Usage: check-layering.sh [tree]
+# (the tree defaults to the one this script is in).
+set -euo pipefail
+root=${1:-"$(dirname "$0")/.."}
+src="$root/src"
+[[ -d $src ]] || { echo "no src/ in $root" >&2; exit 2; }
+
+modules=(platform settings render loader host)
+declare -A rank
+for i in "${!modules[@]}"; do rank[${modules[$i]}]=$i; done
+
+edges=$(mktemp)
+breaches=$(mktemp)
+trap 'rm -f "$edges" "$breaches"' EXIT
+
+# Every #include of a file of src/ ("module/header.h"), as "file:line:text".
+while IFS= read -r line; do
+  file=${line%%:*}
+  rel=${file#"$src"/}
+  from=${rel%%/*}
+  target=$(sed -E 's/^[^:]*:[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*["<]([^">]*)[">].*/\1/' <<<"$line")
+  to=${target%%/*}
+  # <gtk/gtk.h> and the like are not ours; a quoted name is ours or a mistake.
+  if [[ ! -d $src/$to || $target != */* ]]; then
+    [[ $line =~ \#[[:space:]]*include[[:space:]]*\" ]] || continue
+    echo "$rel includes \"$target\", not a path from src/" >>"$breaches"
+    continue
+  fi
+  [[ $from == "$to" ]] && continue
+  echo "$from $to" >>"$edges"
+  if [[ $from == platform ]]; then
+    echo "platform includes outside itself: $rel includes $target" >>"$breaches"
+  elif [[ -n ${rank[$from]+x} && -n ${rank[$to]+x} ]] && ((rank[$to] > rank[$from])); then
+    echo "$from includes a module above it: $rel includes $target" >>"$breaches"
+  fi
+done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]' "$src" \
+           --include='*.h' --include='*.cpp' || true)
+
+echo "module graph (includer -> included):"
+sort -u "$edges" | sed 's/ / -> /; s/^/  /'
+failed=0
+if [[ -s $breaches ]]; then
+  sort -u "$breaches"
+  failed=1
+fi
+if ! loops=$(sort -u "$edges" | tsort 2>&1 >/dev/null); then
+  echo "circle between modules (tsort):"
+  sed 's/^tsort: /  /' <<<"$loops"
+  failed=1
+fi
+
+if ((failed)); then
+  echo "layering: FAILED"
+  exit 1
+fi
+echo "layering: ok"
