@@ -24,7 +24,8 @@ while IFS= read -r line; do
   file=${line%%:*}
   rel=${file#"$src"/}
   from=${rel%%/*}
-  target=$(sed -E 's/^[^:]*:[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*["<]([^">]*)[">].*/\1/' <<<"$line")
+  [[ $line =~ include[[:space:]]*[\"\<]([^\"\>]*) ]] || continue
+  target=${BASH_REMATCH[1]}
   to=${target%%/*}
   # <gtk/gtk.h> and the like are not ours; a quoted name is ours or a mistake.
   if [[ ! -d $src/$to || $target != */* ]]; then

@@ -1,8 +1,8 @@
 #include "host/host_entry.h"
 
+#include "host/config_dialog.h"
 #include "host/host_state.h"
 #include "host/host_window.h"
-#include "host/config_dialog.h"
 
 namespace {
 

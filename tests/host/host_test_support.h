@@ -19,12 +19,12 @@
 #include "host/host_entry.h"
 #include "host/host_state.h"
 #include "host/host_window.h"
+#include "host/saver_window.h"
 #include "loader/side_loader.h"
 #include "platform/headless/headless.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/platform.h"
 #include "render/depth_buffer.h"
-#include "host/saver_window.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
 

@@ -15,12 +15,12 @@
 #include <cstring>
 #include <strings.h>
 
+#include "host/saver_window.h"
 #include "loader/side_loader.h"
 #include "platform/pixel_surface.h"
 #include "platform/platform.h"
 #include "render/cube_renderer.h"
 #include "render/depth_buffer.h"
-#include "host/saver_window.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
 
