@@ -13,8 +13,8 @@
 
 #include "host/dialog_template.h"
 #include "host/host_entry.h"
-#include "platform/linux/linux_platform.h"
 #include "host/saver_window.h"
+#include "platform/linux/linux_platform.h"
 #include "settings/settings.h"
 #if defined(ROVANTA_DESKTOP)
 #include "platform/desktop/desktop.h"
