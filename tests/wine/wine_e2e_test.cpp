@@ -688,18 +688,23 @@ TEST_F(WineSaver, PreviewDrawsInsideTheParentIgnoresInputAndEndsWithIt) {
     Process saver = startSaver({"/p", parent.handle},
                                {"ROVANTA_FRAME_LOG=C:\\saver\\preview-frames.txt"});
     SaverGuard guard{saver};
-    std::this_thread::sleep_for(patient(3s));
+    // Wine shows no child window that another process owns, so its pixels
+    // cannot be looked at here; the frame counter shows the frames drawn.
+    // An emulated 32-bit start on a loaded machine takes a while, so wait for
+    // the frames rather than for a fixed time.
+    long count = 0;
+    const bool drawn = waitUntil(
+        [&] {
+            std::ifstream counted(frames);
+            std::string word;
+            return counted >> word >> count && count > 20;
+        },
+        patient(20s));
     ASSERT_TRUE(running(saver)) << "the preview ended by itself";
+    EXPECT_TRUE(drawn) << "only " << count << " frames drawn into the preview";
 
     // The preview is a child of the parent that fills its client area.
     EXPECT_EQ(parent.children(), "WindowsScreenSaverClass|Preview|400|300\n");
-    // Wine shows no child window that another process owns, so its pixels
-    // cannot be looked at here; the frame counter shows the frames drawn.
-    std::ifstream counted(frames);
-    std::string word;
-    long count = 0;
-    EXPECT_TRUE(counted >> word >> count) << "no frames drawn into the preview";
-    EXPECT_GT(count, 20);
     const Screenshot shot = screenshot();
     ASSERT_EQ(shot.width, kScreenWidth);
     const ColourCount outside = countDefaultColours(shot, 600, 100, 1900, 1000);
@@ -900,15 +905,16 @@ TEST_F(WineSaver, FrameRateWithSixLargePicturesAtPointStep1) {
     // milliseconds since the first frame. Two readings a few seconds apart
     // give the steady rate; start-up (mapping the window, the first loads)
     // and tear-down are left out, as they are not ticks the saver could keep.
-    // The saver may be rewriting the file at the moment it is read: retry.
+    // The saver may be rewriting the file at the moment it is read, and an
+    // emulated 32-bit saver under load may take seconds a frame: retry.
     const auto readCounter = [&frames](long* count, long* ms) {
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            std::ifstream in(frames);
-            std::string word1, word2;
-            if (in >> word1 >> *count >> word2 >> *ms && *ms > 0) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        return waitUntil(
+            [&] {
+                std::ifstream in(frames);
+                std::string word1, word2;
+                return static_cast<bool>(in >> word1 >> *count >> word2 >> *ms) && *ms > 0;
+            },
+            patient(20s));
     };
     Process saver = startSaver({"/s"}, {"ROVANTA_FRAME_LOG=C:\\saver\\frames.txt"});
     SaverGuard guard{saver};
