@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "                  a side for this run: a JPEG path, \"#rrggbb\" or \"$none\"\n"
     "  --speed N       Rotation Speed (point stride), 1 to 10, for this run\n"
     "  --reduce N      Reduce Images by, 1 to 10, for this run\n"
-    "  --rotation N    Maximum Cube Rotation, 0 to 360 degrees, for this run\n"
+    "  --rotation N    Maximum Cube Rotation, 1 to 90 degrees, for this run\n"
     "  --fps           show the frame rate\n"
     "\n"
     "Settings file: $XDG_CONFIG_HOME/rovanta/rovanta.cfg\n"
@@ -122,7 +122,7 @@ void readRunOptions(int argc, char** argv) {
         } else if (isOption(arg, "reduce")) {
             run.reduceFactor = rangedNumber(arg, value, 1, 10, "a reduction");
         } else if (isOption(arg, "rotation")) {
-            run.maxRotationDegrees = rangedNumber(arg, value, 0, 360, "degrees");
+            run.maxRotationDegrees = rangedNumber(arg, value, 1, 90, "degrees");
         } else {
             known = false;
             for (std::size_t side = 0; side < kSideCount; ++side) {
