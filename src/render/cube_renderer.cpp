@@ -204,15 +204,21 @@ void buildMatrix(Frame& frame, float angleA, float angleB, float angleC) {
 // is at most sqrt(3) * h in magnitude (each row of the matrix is a unit
 // vector), so samples, their 3x3 offsets and their splats up to the unrolled
 // radius stay within this span of linear indices; larger squares go through
-// markDepthSquare, which records its own writes.
+// markDepthSquare, which records its own writes. When that square around
+// the centre lies inside the buffer, no linear index wraps into another row,
+// so the square itself is all that needs clearing.
 void noteFrameDepthSpan(const Frame& frame) {
     const std::int64_t reach =
         static_cast<std::int64_t>(std::ceil(std::sqrt(3.0) * static_cast<double>(frame.half))) + 3;
     const std::int64_t radius =
         reach / frame.reduce + std::min(frame.step, cube_paths::kMaxUnrolledStep) + 2;
     const std::int64_t width = depthBuffer.width;
-    noteDepthWrites(width * (frame.centerY - radius) + (frame.centerX - radius),
-                    width * (frame.centerY + radius) + (frame.centerX + radius));
+    const std::int64_t left = frame.centerX - radius, right = frame.centerX + radius;
+    const std::int64_t top = frame.centerY - radius, bottom = frame.centerY + radius;
+    if (left >= 0 && top >= 0 && right < width && bottom < depthBuffer.height)
+        noteDepthBox(left, top, right, bottom);
+    else
+        noteDepthWrites(width * top + left, width * bottom + right);
 }
 
 // Pairs of sides in order, rows of the outer loop value q upwards, and within

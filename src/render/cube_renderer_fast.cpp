@@ -41,7 +41,7 @@ struct ChunkCoords {
     alignas(16) std::int32_t x[kChunk];
     alignas(16) std::int32_t y[kChunk];
     alignas(16) std::int32_t z[kChunk];
-    alignas(16) std::int32_t cell[kChunk];  // k = 1, f = 1 only: the depth index or -1
+    alignas(16) std::int32_t cell[kChunk];  // f = 1 only: the depth index or -1
 };
 
 // k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
@@ -82,26 +82,37 @@ inline void raiseThree(std::int16_t* c, DepthLanes z) {
 }
 #endif
 
-// The depth index of every sample whose 3x3 block, and the fourth depth lane
-// beside its rows, lies inside the buffer (1 <= col <= width - 3 and
-// 1 <= row <= height - 2), -1 for the others. The rotated coordinates fit
+// The depth index of every sample whose splat lies inside the buffer, -1 for
+// the others: at k = 1 the 3x3 block and the fourth depth lane beside its
+// rows (1 <= col <= width - 3 and 1 <= row <= height - 2), above it the
+// square and runs of plotStepK (k + 1 <= col <= width - 1 - k and
+// k + 1 <= row <= height - 2 - k). The rotated coordinates fit
 // 16 bits here (|X| <= sqrt(3) * h < 32736 below the 16-bit depth limit);
 // positions are compared unsigned, by flipping the sign bit, and wrap-around
 // in the 32-bit lanes cannot bring a position outside into range. The caller
 // makes sure both ranges are not empty.
+struct FastRange {
+    std::int64_t low, colHigh, rowHigh;
+};
+FastRange fastRange(const Step1View& v, std::int64_t k) {
+    if (k == 1) return {1, v.width - 3, v.height - 2};
+    return {k + 1, v.width - 1 - k, v.height - 2 - k};
+}
+
 #if defined(__SSE2__)
 struct CellMap {
     __m128i colShift, rowShift, colLimit, rowLimit, rowAndOne, base;
 };
 
-CellMap cellMapFor(const Step1View& v) {
+CellMap cellMapFor(const Step1View& v, std::int64_t k) {
     const auto wrap = [](std::int64_t x) {
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(x));
     };
-    return {_mm_set1_epi32(wrap(v.centerX - 1)),
-            _mm_set1_epi32(wrap(v.centerY - 1)),
-            _mm_set1_epi32(wrap((v.width - 3) ^ INT32_MIN)),
-            _mm_set1_epi32(wrap((v.height - 2) ^ INT32_MIN)),
+    const FastRange r = fastRange(v, k);
+    return {_mm_set1_epi32(wrap(v.centerX - r.low)),
+            _mm_set1_epi32(wrap(v.centerY - r.low)),
+            _mm_set1_epi32(wrap((r.colHigh - r.low + 1) ^ INT32_MIN)),
+            _mm_set1_epi32(wrap((r.rowHigh - r.low + 1) ^ INT32_MIN)),
             _mm_set1_epi32(wrap(v.width | 0x10000)),
             _mm_set1_epi32(wrap(v.centerY * v.width + v.centerX))};
 }
@@ -120,11 +131,13 @@ inline __m128i cellLanes(const CellMap& map, __m128i x, __m128i y) {
     return _mm_or_si128(index, outside);
 }
 #else
-void cellsOfChunk(const Step1View& v, std::int32_t n, ChunkCoords& c) {
+void cellsOfChunk(const Step1View& v, std::int64_t k, std::int32_t n, ChunkCoords& c) {
+    const FastRange r = fastRange(v, k);
     for (std::int32_t t = 0; t < n; ++t) {
         const std::int64_t col = v.centerX + c.x[t];
         const std::int64_t row = v.centerY + c.y[t];
-        const bool inside = col >= 1 && col <= v.width - 3 && row >= 1 && row <= v.height - 2;
+        const bool inside =
+            col >= r.low && col <= r.colHigh && row >= r.low && row <= r.rowHigh;
         c.cell[t] = inside ? static_cast<std::int32_t>(row * v.width + col) : -1;
     }
 }
@@ -163,8 +176,8 @@ void splatStep1Chunk(const Frame& frame, const Step1View& view, const SidePaint&
                      ChunkCoords& ca, ChunkCoords& cb) {
     const Step1View v = view;
 #if !defined(__SSE2__)
-    if constexpr (ShowA) cellsOfChunk(v, m, ca);
-    if constexpr (ShowB) cellsOfChunk(v, m, cb);
+    if constexpr (ShowA) cellsOfChunk(v, 1, m, ca);
+    if constexpr (ShowB) cellsOfChunk(v, 1, m, cb);
 #endif
     const SidePaint pa = paintA;
     const SidePaint pb = paintB;
@@ -177,8 +190,8 @@ void splatStep1Chunk(const Frame& frame, const Step1View& view, const SidePaint&
 }
 
 // Fixed-length runs for the splats. Raising to a maximum and storing one
-// colour are both idempotent, so the vector pieces may overlap and never
-// touch a cell or pixel outside the run.
+// colour are both idempotent, so the vector pieces may overlap; they change
+// no cell or pixel outside the run.
 template <int N>
 inline void raiseRun(std::int16_t* c, std::int16_t z) {
 #if defined(__SSE2__)
@@ -194,13 +207,15 @@ inline void raiseRun(std::int16_t* c, std::int16_t z) {
         }
         return;
     } else if constexpr (N >= 4) {
+        // One store of eight cells, the ones past the run raised to the
+        // lowest depth, which leaves them as they were. plotStepK's range
+        // keeps them inside the buffer: they run at most into the row below.
         const __m128i zz = _mm_set1_epi16(z);
-        auto* first = reinterpret_cast<__m128i*>(c);
-        auto* last = reinterpret_cast<__m128i*>(c + N - 4);
-        const __m128i a = _mm_max_epi16(_mm_loadl_epi64(first), zz);
-        const __m128i b = _mm_max_epi16(_mm_loadl_epi64(last), zz);
-        _mm_storel_epi64(first, a);
-        _mm_storel_epi64(last, b);
+        const __m128i past = _mm_slli_si128(_mm_set1_epi16(-1), 2 * N);
+        const __m128i lanes = _mm_or_si128(_mm_andnot_si128(past, zz),
+                                           _mm_and_si128(past, _mm_set1_epi16(INT16_MIN)));
+        auto* at = reinterpret_cast<__m128i*>(c);
+        _mm_storeu_si128(at, _mm_max_epi16(_mm_loadu_si128(at), lanes));
         return;
     }
 #endif
@@ -239,6 +254,52 @@ inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& pain
     const std::uint32_t pixel = paintPixel(paint, texX);
     std::uint32_t* p = b.pixels + (row - K - 1) * b.stride + (col - K - 1);
     for (int r = 0; r < 2 * K + 3; ++r, p += b.stride) fillRun<2 * K + 2>(p, pixel);
+}
+
+// The same at f = 1, from a chunk's precomputed depth indices, with
+// everything the loop reads in locals, as at k = 1.
+template <int K>
+inline void plotStepKReduce1(const Frame& frame, const Step1View& v, const SidePaint& paint,
+                             std::int64_t texX, std::int32_t index, std::int32_t X,
+                             std::int32_t Y, std::int32_t Z) {
+    const std::int64_t col = v.centerX + X;
+    const std::int64_t row = v.centerY + Y;
+    if (index < 0) {
+        // Off the buffer's linear indices the literal reading does nothing.
+        const std::int64_t at = v.width * row + col;
+        if (at < 0 || at >= v.width * v.height) return;
+        plotGeneric(frame, paint, texX, X, Y, Z);
+        return;
+    }
+    std::int16_t* cell = v.cells + index;
+    if (*cell > Z) return;
+    const std::int64_t w = v.width;
+    const auto z = static_cast<std::int16_t>(Z);
+    std::int16_t* c = cell - K * w - K;
+    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
+    const std::uint32_t pixel = paintPixel(paint, texX);
+    std::uint32_t* p = v.pixels + (row - K - 1) * v.stride + (col - K - 1);
+    for (int r = 0; r < 2 * K + 3; ++r, p += v.stride) fillRun<2 * K + 2>(p, pixel);
+}
+
+template <int K, bool ShowA, bool ShowB>
+void splatStepKChunk(const Frame& frame, const Step1View& view, const SidePaint& paintA,
+                     const SidePaint& paintB, std::int64_t texX0, std::int32_t m,
+                     ChunkCoords& ca, ChunkCoords& cb) {
+    const Step1View v = view;
+#if !defined(__SSE2__)
+    if constexpr (ShowA) cellsOfChunk(v, K, m, ca);
+    if constexpr (ShowB) cellsOfChunk(v, K, m, cb);
+#endif
+    const SidePaint pa = paintA;
+    const SidePaint pb = paintB;
+    for (std::int32_t t = 0; t < m; ++t) {
+        const std::int64_t texX = texX0 + static_cast<std::int64_t>(t) * K;
+        if constexpr (ShowA)
+            plotStepKReduce1<K>(frame, v, pa, texX, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
+        if constexpr (ShowB)
+            plotStepKReduce1<K>(frame, v, pb, texX, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
+    }
 }
 
 // The two kinds of fast frame: k = 1 with f = 1, and k from 2 to
@@ -305,8 +366,8 @@ void rotatePairChunk(const Frame& frame, const RowGeometry& ga, const RowGeometr
 }
 #endif
 
-// Whether every k = 1, f = 1 sample of one side's chunk falls outside the
-// depth buffer's linear indices, so that each would fail its test at once.
+// Whether every f = 1 sample of one side's chunk falls outside the depth
+// buffer's linear indices, so that each would fail its test at once.
 // A rotated coordinate is monotonic along the chunk (each rounding step is),
 // so the chunk's first and last samples bound all the others; they are
 // worked out with the very operations of rotatePairChunk.
@@ -337,15 +398,15 @@ bool chunkMissesBuffer(const Frame& frame, const Step1View& v, const RowGeometry
 #endif
 }
 
-// Rotates the pair's chunk; with a view, also works out the k = 1, f = 1
-// depth indices (on SSE2; elsewhere the splat loop does).
+// Rotates the pair's chunk; with a view, also works out the f = 1 depth
+// indices for step k (on SSE2; elsewhere the splat loop does).
 void rotatePair(const Frame& frame, int pair, const RowGeometry& ga, const RowGeometry& gb,
                 bool showA, bool showB, std::int32_t first, std::int32_t step, std::int32_t n,
-                const Step1View* view, ChunkCoords& ca, ChunkCoords& cb) {
+                const Step1View* view, std::int64_t k, ChunkCoords& ca, ChunkCoords& cb) {
 #if defined(__SSE2__)
     // Past the last sample, up to three more are worked out, which the
     // arrays have room for and nobody reads.
-    const CellMap map = view != nullptr ? cellMapFor(*view) : CellMap{};
+    const CellMap map = view != nullptr ? cellMapFor(*view, k) : CellMap{};
     auto run = [&](auto showA_, auto showB_, auto shared_) {
         constexpr bool A = decltype(showA_)::value, B = decltype(showB_)::value,
                        S = decltype(shared_)::value;
@@ -369,6 +430,7 @@ void rotatePair(const Frame& frame, int pair, const RowGeometry& ga, const RowGe
 #else
     (void)pair;
     (void)view;
+    (void)k;
     if (showA) rotateChunk(frame, ga, first, step, n, ca.x, ca.y, ca.z);
     if (showB) rotateChunk(frame, gb, first, step, n, cb.x, cb.y, cb.z);
 #endif
@@ -409,16 +471,30 @@ void drawPair(const Frame& frame, const Bounds& b, int pair) {
                 const bool doA = showA && !chunkMissesBuffer(frame, view, ga, first, stepInner, m);
                 const bool doB = showB && !chunkMissesBuffer(frame, view, gb, first, stepInner, m);
                 if (!doA && !doB) continue;
-                rotatePair(frame, pair, ga, gb, doA, doB, first, stepInner, m, &view, ca, cb);
+                rotatePair(frame, pair, ga, gb, doA, doB, first, stepInner, m, &view, 1, ca, cb);
                 if (doA && doB)
                     splatStep1Chunk<true, true>(frame, view, paintA, paintB, j0, m, ca, cb);
                 else if (doA)
                     splatStep1Chunk<true, false>(frame, view, paintA, paintB, j0, m, ca, cb);
                 else
                     splatStep1Chunk<false, true>(frame, view, paintA, paintB, j0, m, ca, cb);
+            } else if constexpr (Reduce1) {
+                // As at k = 1: chunks off the buffer left out, depth indices
+                // with the rotation.
+                const bool doA = showA && !chunkMissesBuffer(frame, view, ga, first, stepInner, m);
+                const bool doB = showB && !chunkMissesBuffer(frame, view, gb, first, stepInner, m);
+                if (!doA && !doB) continue;
+                rotatePair(frame, pair, ga, gb, doA, doB, first, stepInner, m, &view, K, ca, cb);
+                const std::int64_t texX0 = j0 * step;  // inner value + h
+                if (doA && doB)
+                    splatStepKChunk<K, true, true>(frame, view, paintA, paintB, texX0, m, ca, cb);
+                else if (doA)
+                    splatStepKChunk<K, true, false>(frame, view, paintA, paintB, texX0, m, ca, cb);
+                else
+                    splatStepKChunk<K, false, true>(frame, view, paintA, paintB, texX0, m, ca, cb);
             } else {
-                rotatePair(frame, pair, ga, gb, showA, showB, first, stepInner, m, nullptr, ca,
-                           cb);
+                rotatePair(frame, pair, ga, gb, showA, showB, first, stepInner, m, nullptr, K,
+                           ca, cb);
                 for (std::int32_t t = 0; t < m; ++t) {
                     const std::int64_t texX = (j0 + t) * step;  // inner value + h
                     if (showA)
@@ -458,7 +534,10 @@ bool drawCubeFast(const Frame& frame) {
     // At step 1 only the undivided projection has its 3x3 block in one piece,
     // and the block's lanes need a buffer of at least 4 x 3.
     const bool step1Fits = frame.step != 1 || (frame.reduce == 1 && b.width >= 4 && b.height >= 3);
-    if (!buffersMatch || frame.step > kMaxUnrolledStep || !step1Fits) return false;
+    // Above step 1 the range where a whole splat fits must not be empty.
+    const bool stepKFits = frame.step == 1 || (b.width >= 2 * std::int64_t{frame.step} + 2 &&
+                                               b.height >= 2 * std::int64_t{frame.step} + 3);
+    if (!buffersMatch || frame.step > kMaxUnrolledStep || !step1Fits || !stepKFits) return false;
     switch (frame.step) {
         case 1: drawAllPairs<Path::Step1Reduce1, 1, true>(frame, b); break;
         case 2: drawStepK<2>(frame, b); break;

@@ -22,11 +22,16 @@ constexpr std::int32_t kMaxSide = 32767;
 // a small cube on a large screen is a small part of the buffer.
 std::int64_t touchedFirst = INT64_MAX;
 std::int64_t touchedLast = -1;
+// A box of whole cells written directly, for a cube that lies inside the
+// buffer: its rows' runs are a small part of the span from its first cell
+// to its last. Empty while boxRight < boxLeft.
+std::int64_t boxLeft = 0, boxTop = 0, boxRight = -1, boxBottom = -1;
 
 // Nothing touched; the first span written then wins both comparisons.
 void forgetTouched() {
     touchedFirst = INT64_MAX;
     touchedLast = -1;
+    boxRight = -1;
 }
 
 void fillEmpty(std::int64_t first, std::int64_t last) {
@@ -52,8 +57,31 @@ void noteDepthWrites(std::int64_t first, std::int64_t last) {
     touchedLast = std::max(touchedLast, last);
 }
 
+void noteDepthBox(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom) {
+    left = std::max<std::int64_t>(left, 0);
+    top = std::max<std::int64_t>(top, 0);
+    right = std::min<std::int64_t>(right, static_cast<std::int64_t>(depthBuffer.width) - 1);
+    bottom = std::min<std::int64_t>(bottom, static_cast<std::int64_t>(depthBuffer.height) - 1);
+    if (left > right || top > bottom) return;
+    if (boxRight >= boxLeft) {
+        left = std::min(left, boxLeft);
+        top = std::min(top, boxTop);
+        right = std::max(right, boxRight);
+        bottom = std::max(bottom, boxBottom);
+    }
+    boxLeft = left;
+    boxTop = top;
+    boxRight = right;
+    boxBottom = bottom;
+}
+
 void clearTouchedDepthCells() {
-    if (depthBuffer.cells != nullptr && touchedFirst <= touchedLast) fillEmpty(touchedFirst, touchedLast);
+    if (depthBuffer.cells != nullptr) {
+        if (touchedFirst <= touchedLast) fillEmpty(touchedFirst, touchedLast);
+        const std::int64_t w = depthBuffer.width;
+        for (std::int64_t row = boxTop; boxLeft <= boxRight && row <= boxBottom; ++row)
+            fillEmpty(row * w + boxLeft, row * w + boxRight);
+    }
     forgetTouched();
 }
 

@@ -10,6 +10,8 @@
 //                       to the cells the square can reach
 //   raiseDepthRange     raise a run of linear indices, clipped to the buffer
 //   noteDepthWrites     a span of cells written directly, for the next clear
+//   noteDepthBox        the same for a box of columns and rows, clipped to the
+//                       buffer
 //   clearTouchedDepthCells  clearDepthBuffer's result, clearing only the cells
 //                       written since the last clear (through the operations
 //                       here or a noted span); the frame's clear
@@ -36,4 +38,5 @@ void destroyDepthBuffer();
 void markDepthSquare(std::int64_t col, std::int64_t row, std::int64_t radius, std::int32_t depth);
 void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth);
 void noteDepthWrites(std::int64_t first, std::int64_t last);
+void noteDepthBox(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom);
 void clearTouchedDepthCells();
