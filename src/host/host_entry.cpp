@@ -3,6 +3,7 @@
 #include "host/config_dialog.h"
 #include "host/host_state.h"
 #include "host/host_window.h"
+#include "render/cube_renderer.h"
 
 namespace {
 
@@ -107,6 +108,9 @@ void hostEntry() {
 }
 
 std::int32_t hostMain(plat::Module instance, const char* tail) {
+    // First of all: nothing may run the renderer's SSE2 build before the
+    // processor has been asked whether it has SSE2.
+    chooseRendererPath();
     hostState.instance = instance;
     std::uint32_t platformId = 0;
     hostState.win95Family = plat::GetVersionPlatformId(&platformId) &&

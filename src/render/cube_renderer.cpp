@@ -14,7 +14,10 @@
 //                                 3 x 3 depth raise and splat per sample
 //                         k >= 2  rotate a chunk, then plotStepK: an unrolled
 //                                 (2k+1)^2 marking and (2k+3) runs of 2k+2
-//                       samples near an edge go to plotGeneric
+//                       samples near an edge go to plotGeneric. In the
+//                       32-bit program it is drawCubeFastSse2, the same file
+//                       built for SSE2, once chooseRendererPath has found
+//                       SSE2 at the program's start.
 //   drawCubePlain       every other frame: pairs of sides, rows, a chunk of a
 //                       row rotated (rotateChunk), each sample to plotGeneric
 //     plotGeneric       (cube_renderer_paths.h, so that both routes inline
@@ -33,6 +36,11 @@
 #include <cmath>
 #include <cstddef>
 
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+#include <cpuid.h>
+#endif
+
+#include "platform/platform.h"
 #include "render/cube_renderer_paths.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
@@ -43,6 +51,30 @@ using cube_paths::SidePaint;
 
 namespace {
 
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+RendererPath activePath = RendererPath::Plain;
+#elif defined(__SSE2__)
+constexpr RendererPath kOnlyPath = RendererPath::Sse2;
+#else
+constexpr RendererPath kOnlyPath = RendererPath::Plain;
+#endif
+
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+// The processor must have SSE2 (CPUID leaf 1, EDX bit 26) and the system must
+// save the XMM registers on a task switch, which only it can say: Windows 95
+// cannot, and has no IsProcessorFeaturePresent to ask (feature 10: SSE2).
+bool sse2Usable() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (edx & bit_SSE2) == 0) return false;
+    const plat::Module kernel = plat::LoadLibraryA("KERNEL32.DLL");
+    if (kernel == 0) return false;
+    using FeatureQuery = int(__stdcall*)(unsigned);
+    const auto present = reinterpret_cast<FeatureQuery>(
+        reinterpret_cast<void (*)()>(plat::GetProcAddress(kernel, "IsProcessorFeaturePresent")));
+    return present != nullptr && present(10) != 0;
+}
+#endif
+
 Frame frameFromSettings(PixelSurface& target);
 void buildMatrix(Frame& frame, float angleA, float angleB, float angleC);
 void noteFrameDepthSpan(const Frame& frame);
@@ -50,14 +82,42 @@ void drawCubePlain(const Frame& frame);
 
 }  // namespace
 
+RendererPath chooseRendererPath() {
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+    activePath = sse2Usable() ? RendererPath::Sse2 : RendererPath::Plain;
+    return activePath;
+#else
+    return kOnlyPath;
+#endif
+}
+
+bool useRendererPath(RendererPath path) {
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+    if (path == RendererPath::Sse2 && !sse2Usable()) return false;
+    activePath = path;
+    return true;
+#else
+    return path == kOnlyPath;
+#endif
+}
+
+const char* rendererPathName(RendererPath path) {
+    return path == RendererPath::Sse2 ? "sse2" : "plain";
+}
+
 void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) {
     Frame frame = frameFromSettings(target);
     clearTouchedDepthCells();
     noteFrameDepthSpan(frame);
     if (target.pixels == nullptr) return;
     buildMatrix(frame, angleA, angleB, angleC);
-    if (cube_paths::drawCubeFast(frame)) return;
-    drawCubePlain(frame);
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+    const bool drawn = activePath == RendererPath::Sse2 ? cube_paths::drawCubeFastSse2(frame)
+                                                         : cube_paths::drawCubeFast(frame);
+#else
+    const bool drawn = cube_paths::drawCubeFast(frame);
+#endif
+    if (!drawn) drawCubePlain(frame);
 }
 
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,

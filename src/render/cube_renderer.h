@@ -3,11 +3,27 @@
 //
 //   renderCube   draw the frame at three angles (target already black)
 //   plotSample   project, test and draw one rotated sample
+//
+// The fast paths come in two builds where the processor may lack SSE2 (the
+// 32-bit program): plain and SSE2. The program chooses once, at its start,
+// before anything could run an SSE2 instruction; until then, and wherever
+// SSE2 is the build's baseline, there is one path.
+//   chooseRendererPath  the processor's path (CPUID, and the system's own
+//                       answer where it keeps SSE state), now in use
+//   useRendererPath     draw with this path, if this build and processor
+//                       have it (for comparing the two)
+//   rendererPathName    "plain" or "sse2"
 #pragma once
 
 #include <cstdint>
 
 #include "platform/pixel_surface.h"
+
+enum class RendererPath { Plain, Sse2 };
+
+RendererPath chooseRendererPath();
+bool useRendererPath(RendererPath path);
+const char* rendererPathName(RendererPath path);
 
 void renderCube(PixelSurface& target, float angleA, float angleB, float angleC);
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,

@@ -522,7 +522,11 @@ void drawStepK(const Frame& frame, const Bounds& b) {
 
 }  // namespace
 
+#if defined(ROVANTA_RENDER_SSE2_BUILD)
+bool drawCubeFastSse2(const Frame& frame) {
+#else
 bool drawCubeFast(const Frame& frame) {
+#endif
     const PixelSurface& target = *frame.target;
     // The linear depth index must agree with the surface's rows, and the
     // depths must go into the cells as they are.

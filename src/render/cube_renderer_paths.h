@@ -7,6 +7,10 @@
 //   plotGeneric    one sample read literally: any step, any factor
 //   drawCubeFast   the fast paths; the one place a frame may leave the plain
 //                  route
+//
+// The functions defined here are static: each file keeps its own copy, so
+// the SSE2 build of the fast paths in the 32-bit program never lends one to
+// the files that run before SSE2 is known to be there.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +53,7 @@ struct SidePaint {
     std::int32_t y;
 };
 
-inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
+static inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
     const std::uint32_t colour = (static_cast<std::uint32_t>(red) & 0xFFu) |
                                  ((static_cast<std::uint32_t>(green) & 0xFFu) << 8) |
                                  ((static_cast<std::uint32_t>(blue) & 0xFFu) << 16);
@@ -57,7 +61,7 @@ inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::
 }
 
 // The pixel of texture column x in the paint's row.
-inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
+static inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
     if (paint.textureRow != nullptr) {
         const std::uint8_t* texel = paint.textureRow + 3 * x;
         return packedToSurface(texel[0], texel[1], texel[2]);
@@ -92,7 +96,7 @@ void rotateChunk(const Frame& frame, const RowGeometry& geometry, std::int32_t f
 // Projects, tests and draws one rotated sample literally, with the texture
 // column texX of the paint's row: the whole of plotSample. Defined here so
 // that both routes can inline it; the fast paths send it their edge samples.
-inline void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX,
+static inline void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX,
                         std::int32_t X, std::int32_t Y, std::int32_t rawZ) {
     const std::int32_t Z = rawZ / frame.depthDivisor;
     const std::int64_t factor = frame.reduce;
@@ -142,5 +146,10 @@ inline void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t
 // Draws the whole frame by a fast path and returns true, or draws nothing and
 // returns false when the frame's settings and buffers allow none.
 bool drawCubeFast(const Frame& frame);
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+// The same file built for SSE2 on a processor whose baseline lacks it
+// (cube_renderer_fast_sse2.cpp); only after the processor has been asked.
+bool drawCubeFastSse2(const Frame& frame);
+#endif
 
 }  // namespace cube_paths

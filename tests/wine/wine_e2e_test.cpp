@@ -281,7 +281,8 @@ public:
         wine.saverDir = wine.prefix / "drive_c" / "saver";
         fs::create_directories(wine.saverDir);
         for (const char* name :
-             {"rovanta.scr", "preview_parent.exe", "fault_guard.exe", "window_texts.exe"})
+             {"rovanta.scr", "preview_parent.exe", "fault_guard.exe", "window_texts.exe",
+              "renderer_paths.exe"})
             fs::copy_file(fs::path(wine.programs) / name, wine.saverDir / name,
                           fs::copy_options::overwrite_existing);
     }
@@ -879,6 +880,46 @@ TEST_F(WineSaver, TheFaultGuardRunsItsHandlerOnAFaultAndPassesResultsThrough) {
                     wine.emulator.c_str());
     else
         EXPECT_EQ(code, kAccessViolation) << "-1 means the faulting program hung";
+}
+
+// ---- the renderer's paths ----------------------------------------------------------------------
+// What renderer_paths.exe wrote, or "" when it failed to run to the end.
+std::string rendererPaths(const std::vector<std::string>& moreEnvironment = {}) {
+    const fs::path out = wine.saverDir / "paths.txt";
+    std::error_code ec;
+    fs::remove(out, ec);
+    const int code = runToEnd({wine.loader, "C:\\saver\\renderer_paths.exe", "C:\\saver\\paths.txt"},
+                              patient(120s), moreEnvironment);
+    std::ifstream in(out);
+    std::string text;
+    for (std::string line; std::getline(in, line);) {  // Windows line ends
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text += line + "\n";
+    }
+    std::printf("%s", text.c_str());
+    return code == 0 ? text : std::string();
+}
+
+// The saver asks the processor first thing (chooseRendererPath, as the
+// helper does); every processor Wine runs on has SSE2. In the 32-bit build
+// both builds of the fast paths draw the heavy and the default scene, frame
+// for frame the same.
+TEST_F(WineSaver, TheRendererPathsDrawTheSameFramesAndSse2IsChosenWhereThereIsSse2) {
+    const std::string text = rendererPaths();
+    ASSERT_FALSE(text.empty()) << "renderer_paths.exe failed or found differing frames";
+    EXPECT_TRUE(contains(text, "renderer path: sse2\n")) << text;
+    if (wine.arch == "32-bit") {
+        EXPECT_TRUE(contains(text, "heavy scene (six 1000x1000 pictures, stride 1): 2 frames "
+                                   "identical (0 differing pixels)"))
+            << text;
+        EXPECT_TRUE(contains(text, "default scene (six colours, stride 2): 6 frames identical "
+                                   "(0 differing pixels)"))
+            << text;
+    }
+    if (wine.emulator.empty()) return;
+    // The emulator can play a processor without SSE2; the choice follows.
+    const std::string old = rendererPaths({"QEMU_CPU=pentium3"});
+    EXPECT_TRUE(contains(old, "renderer path: plain\n")) << old;
 }
 
 // ---- speed ------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <commdlg.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -386,6 +387,17 @@ std::uint32_t GetDlgItemTextA(Window dialog, int itemId, char* buffer, int buffe
 }
 
 void InitCommonControls() { ::InitCommonControls(); }
+
+#if !defined(_WIN64)
+// The 32-bit program hands every Windows the oldest file-open record, which
+// all of them take; only here does the portable record match it byte for
+// byte, as the dialog's size field (76) claims.
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
+              "the oldest OPENFILENAMEA (up to lpTemplateName) is 76 bytes");
+static_assert(sizeof(OpenFileName) == 76, "the portable record mirrors the 76-byte OPENFILENAMEA");
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) == offsetof(OpenFileName, templateName),
+              "the portable record's fields lie where Windows' do");
+#endif
 
 bool GetOpenFileNameA(OpenFileName* ofn) {
     if (ofn == nullptr) return false;
