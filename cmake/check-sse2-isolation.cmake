@@ -1,4 +1,4 @@
-# Run after rovanta_core is built for a processor without baseline SSE2:
+# Run after rovanta_render is built for a processor without baseline SSE2:
 #   cmake -DNM=... -DOBJDUMP=... -DOBJECTS="a.obj|b.obj|..." -P check-sse2-isolation.cmake
 # The SSE2 build of the fast paths may define one external function,
 # drawCubeFastSse2, and no static initialiser; no other object may hold an
