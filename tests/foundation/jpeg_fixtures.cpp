@@ -118,3 +118,116 @@ TempDir::~TempDir() {
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path, ignored);
 }
+
+namespace {
+
+void putMarker(std::vector<std::uint8_t>& out, std::uint8_t marker,
+               const std::vector<std::uint8_t>& body) {
+    const std::size_t length = body.size() + 2;
+    out.insert(out.end(), {0xFF, marker, static_cast<std::uint8_t>(length >> 8),
+                           static_cast<std::uint8_t>(length)});
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+// Tables and frame header of an even grey picture: quantisation all ones; a DC
+// table whose one code "0" says "no difference"; an AC table whose sixteen
+// four-bit codes are the end-of-band runs EOB0 .. EOB14 (code n is EOBn).
+void putHead(std::vector<std::uint8_t>& out, int width, int height, int components,
+             bool progressive) {
+    out.insert(out.end(), {0xFF, 0xD8});
+    std::vector<std::uint8_t> quant(65, 1);
+    quant[0] = 0;
+    putMarker(out, 0xDB, quant);
+    std::vector<std::uint8_t> frame = {8, static_cast<std::uint8_t>(height >> 8),
+                                       static_cast<std::uint8_t>(height),
+                                       static_cast<std::uint8_t>(width >> 8),
+                                       static_cast<std::uint8_t>(width),
+                                       static_cast<std::uint8_t>(components)};
+    for (int c = 1; c <= components; ++c) frame.insert(frame.end(), {static_cast<std::uint8_t>(c), 0x11, 0});
+    putMarker(out, progressive ? 0xC2 : 0xC0, frame);
+    std::vector<std::uint8_t> dc = {0x00, 1};
+    dc.resize(1 + 16 + 1, 0);
+    putMarker(out, 0xC4, dc);
+    std::vector<std::uint8_t> ac = {0x10, 0, 0, 0, 15};
+    ac.resize(1 + 16, 0);
+    for (std::uint8_t run = 0; run < 15; ++run) ac.push_back(static_cast<std::uint8_t>(run << 4));
+    putMarker(out, 0xC4, ac);
+}
+
+void putScanHeader(std::vector<std::uint8_t>& out, int component, int first, int last, int high,
+                   int low) {
+    putMarker(out, 0xDA, {1, static_cast<std::uint8_t>(component), 0x00,
+                          static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(last),
+                          static_cast<std::uint8_t>(high << 4 | low)});
+}
+
+// Entropy-coded bits, most significant first, with the 0xFF stuffing and the
+// one-bits padding the format wants.
+struct BitWriter {
+    std::vector<std::uint8_t>& out;
+    std::uint32_t pending = 0;
+    int count = 0;
+    void put(std::uint32_t bits, int n) {
+        for (int i = n - 1; i >= 0; --i) {
+            pending = pending << 1 | (bits >> i & 1u);
+            if (++count == 8) flushByte();
+        }
+    }
+    void flushByte() {
+        out.push_back(static_cast<std::uint8_t>(pending));
+        if (pending == 0xFF) out.push_back(0);
+        pending = 0;
+        count = 0;
+    }
+    void finish() {
+        while (count != 0) put(1, 1);
+    }
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> progressiveGreyJpeg(int width, int height, int components, int scans) {
+    std::vector<std::uint8_t> out;
+    putHead(out, width, height, components, true);
+    // One component per scan, so each covers every block of the picture.
+    const std::uint32_t blocks =
+        static_cast<std::uint32_t>((width + 7) / 8) * static_cast<std::uint32_t>((height + 7) / 8);
+    int written = 0;
+    for (int c = 1; c <= components && written < scans; ++c, ++written) {
+        putScanHeader(out, c, 0, 0, 0, 0);
+        BitWriter bits{out};
+        for (std::uint32_t b = 0; b < blocks; ++b) bits.put(0, 1);
+        bits.finish();
+    }
+    for (int k = 1; k <= 63 && written < scans; ++k)
+        for (int c = 1; c <= components && written < scans; ++c)
+            for (int low = 13; low >= 0 && written < scans; --low, ++written) {
+                putScanHeader(out, c, k, k, low == 13 ? 0 : low + 1, low);
+                BitWriter bits{out};
+                for (std::uint32_t left = blocks; left > 0;) {
+                    const std::uint32_t run = left < 32767 ? left : 32767;
+                    int n = 0;
+                    while ((run >> (n + 1)) != 0) ++n;
+                    bits.put(static_cast<std::uint32_t>(n), 4);
+                    bits.put(run - (1u << n), n);
+                    left -= run;
+                }
+                bits.finish();
+            }
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+std::vector<std::uint8_t> headerOnlyJpeg(int width, int height, int components, bool progressive) {
+    std::vector<std::uint8_t> out;
+    putHead(out, width, height, components, progressive);
+    if (progressive) {
+        putScanHeader(out, 1, 0, 0, 0, 0);
+    } else {
+        std::vector<std::uint8_t> scan = {static_cast<std::uint8_t>(components)};
+        for (int c = 1; c <= components; ++c) scan.insert(scan.end(), {static_cast<std::uint8_t>(c), 0x00});
+        scan.insert(scan.end(), {0, 63, 0});
+        putMarker(out, 0xDA, scan);
+    }
+    return out;
+}

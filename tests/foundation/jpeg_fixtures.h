@@ -32,6 +32,17 @@ long scanOffset(const std::vector<std::uint8_t>& jpeg);
 void setPrecision(std::vector<std::uint8_t>& jpeg, std::uint8_t bits);
 void setDimensions(std::vector<std::uint8_t>& jpeg, std::uint16_t width, std::uint16_t height);
 
+// Hostile but well-formed files, written byte by byte (an encoder would need
+// the whole picture in memory): an even grey picture, its every coefficient
+// zero, so each scan costs a few bytes whatever the picture's size.
+//
+// progressiveGreyJpeg: `components` (1 or 3, no subsampling) and `scans`
+// scans, a valid progression (DC first, then single-coefficient AC scans and
+// their refinements) cut after that many, at most 1 + 63 * 14 per component.
+std::vector<std::uint8_t> progressiveGreyJpeg(int width, int height, int components, int scans);
+// Everything up to the first scan's header and no image data at all.
+std::vector<std::uint8_t> headerOnlyJpeg(int width, int height, int components, bool progressive);
+
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readFile(const std::string& path);
 

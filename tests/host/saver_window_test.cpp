@@ -2,7 +2,19 @@
 // it leaves, the frames it shows and the messages it raises.
 #include "host_test_support.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "jpeg_fixtures.h"
 
 namespace {
 
@@ -193,6 +205,198 @@ TEST_F(SaverWindowTest, ASaveFailureIsReportedOnceAndTheSaverRunsOn) {
     EXPECT_GE(framesWhileBoxOpen, 5);
     EXPECT_GE(headless::frameCount(), framesWhileBoxOpen + 5);
     EXPECT_FALSE(std::filesystem::exists("nowhere"));
+}
+
+// A watch on FIFOs that a test hands to the saver: should the saver still be
+// busy after a few seconds, it is blocked in an open, and the watch frees it
+// by opening the other end, so the test ends and reports the block.
+class FifoWatch {
+public:
+    explicit FifoWatch(std::vector<std::string> fifos) : fifos_(std::move(fifos)) {
+        for (const std::string& fifo : fifos_) EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0) << fifo;
+        thread_ = std::thread([this] { watch(); });
+    }
+    ~FifoWatch() {
+        finish();
+        for (const int fd : readers_) close(fd);
+    }
+    // Ends the watch; true when it had to free a blocked open.
+    bool finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        return rescued_;
+    }
+
+private:
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) {
+            rescued_ = true;
+            for (const std::string& fifo : fifos_) {
+                // A reader blocked in its open gets an empty stream...
+                const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (writer >= 0) close(writer);
+                // ... and a writer blocked in its open a reader that stays
+                // until the test ends, so its write cannot raise SIGPIPE.
+                const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+                if (reader >= 0) readers_.push_back(reader);
+            }
+        }
+    }
+
+    std::vector<std::string> fifos_;
+    std::vector<int> readers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool rescued_ = false;
+    std::thread thread_;
+};
+
+TEST_F(SaverWindowTest, AFifoAsASideOrAsTheSettingsFileIsRefusedWithoutBlocking) {
+    std::filesystem::create_directory("fifo");
+    FifoWatch watch({"saver/side.fifo", "fifo/rovanta.cfg"});
+    SaverSettings s = defaultRecord();
+    std::strcpy(s.sidePaths[2], "saver/side.fifo");
+    writeSettingsFile(s);
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    expectOneErrorBox("Image saver/side.fifo not found.");
+
+    // A settings file that cannot be read is a missing one: the defaults, and
+    // a save that fails rather than waits for a reader.
+    restart();
+    headless::setCommandLine("\"fifo/rovanta\" /s");
+    endAt(200);
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    EXPECT_GE(headless::frameCount(), 2);
+    expectOneErrorBox(kSaveFailedText);
+    EXPECT_STREQ(saverSettings.sidePaths[5], "#f0f0ff");
+    EXPECT_EQ(std::filesystem::status("fifo/rovanta.cfg").type(), std::filesystem::file_type::fifo);
+
+    EXPECT_FALSE(watch.finish()) << "an open blocked on a FIFO";
+}
+
+TEST_F(SaverWindowTest, ProgressiveDecodeWorkIsCappedYetACameraPictureLoads) {
+    // Twenty-four megapixels in ten scans, as a camera writes them; then a
+    // far smaller picture that asks for five hundred passes over itself.
+    writeFile("saver/camera.jpg", progressiveGreyJpeg(6000, 4000, 3, 10));
+    writeFile("saver/passes.jpg", progressiveGreyJpeg(4096, 4096, 1, 500));
+    SaverSettings s = defaultRecord();
+    std::strcpy(s.sidePaths[0], "saver/camera.jpg");
+    std::strcpy(s.sidePaths[1], "saver/passes.jpg");
+    writeSettingsFile(s);
+    endAt(100);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Image of size 4096 by 4096 is too large.\n");
+    expectOneErrorBox("Image saver/passes.jpg not found.");
+}
+
+TEST_F(SaverWindowTest, AllSidesShareOneMemoryBudgetThatCountsTheDecodersOwn) {
+    // Side 1 holds 537 MB of pixels. Side 2 alone fits: 337 MB of pixels and
+    // 225 MB of coefficients, which a progressive decode keeps for the whole
+    // picture; after side 1 it does not, and fails before it decodes.
+    writeFile("saver/held.jpg", headerOnlyJpeg(13376, 13376, 1, false));
+    writeFile("saver/deep.jpg", headerOnlyJpeg(10600, 10600, 1, true));
+    SaverSettings s = defaultRecord();
+    std::strcpy(s.sidePaths[0], "saver/held.jpg");
+    std::strcpy(s.sidePaths[1], "saver/deep.jpg");
+    writeSettingsFile(s);
+    endAt(100);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Image of size 10600 by 10600 is too large.\n");
+    expectOneErrorBox("Image saver/deep.jpg not found.");
+
+    // Alone, the same side loads.
+    restart();
+    std::strcpy(s.sidePaths[0], "#ff0000");
+    writeSettingsFile(s);
+    endAt(100);
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    EXPECT_TRUE(headless::messageBoxes().empty());
+    EXPECT_GE(headless::frameCount(), 1);
+}
+
+TEST_F(SaverWindowTest, ASymlinkedSettingsFileIsReplacedWholeThroughItsLink) {
+    // As dotfile managers keep it: the file elsewhere, a link in its place.
+    std::filesystem::create_directory("dotfiles");
+    SaverSettings s = defaultRecord();
+    s.maxRotationDegrees = 7;
+    writeSettingsFile(s);
+    std::filesystem::rename(settingsFile(), "dotfiles/rovanta.cfg");
+    std::filesystem::create_symlink("../dotfiles/rovanta.cfg", settingsFile());
+    struct stat before {};
+    ASSERT_EQ(stat("dotfiles/rovanta.cfg", &before), 0);
+
+    endAt(120);
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    EXPECT_TRUE(headless::messageBoxes().empty());
+
+    EXPECT_TRUE(std::filesystem::is_symlink(settingsFile()));
+    EXPECT_EQ(std::filesystem::read_symlink(settingsFile()), "../dotfiles/rovanta.cfg");
+    s.faceSize = 200;
+    s.centerX = 80;
+    s.centerY = 60;
+    EXPECT_EQ(readSettingsFile(), fileImage(s));
+    // A new file took the old one's place: a kill during the write could
+    // only have left the old record, never a cut one.
+    struct stat after {};
+    ASSERT_EQ(stat("dotfiles/rovanta.cfg", &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    for (const char* dir : {"saver", "dotfiles"})
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                                std::filesystem::directory_iterator()), 1) << dir;
+}
+
+TEST_F(SaverWindowTest, ASaveSweepsTheTemporaryFilesOfSavesThatWereKilled) {
+    const pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    const pid_t live = fork();
+    if (live == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(live, 0);
+
+    const std::string stem = "saver/rovanta.cfg.~";
+    const std::string ofDead = stem + std::to_string(dead);
+    const std::vector<std::string> stale = {ofDead + ".1", ofDead + ".27"};
+    const std::vector<std::string> kept = {
+        stem + std::to_string(live) + ".1",  // a save still running
+        ofDead + ".x", ofDead + ".", ofDead + ".1.bak", "saver/other.cfg.~" + std::to_string(dead) + ".1"};
+    for (const std::string& name : stale) writeFile(name, {});
+    writeFile(stale[1], std::vector<std::uint8_t>(kSettingsFileSize, 0));
+    for (const std::string& name : kept) writeFile(name, {1});
+    // Never followed, never another user's.
+    writeFile("victim", {1});
+    std::filesystem::create_symlink("../victim", ofDead + ".2");
+    const bool root = geteuid() == 0;
+    if (root) {
+        writeFile(ofDead + ".3", {1});
+        EXPECT_EQ(chown((ofDead + ".3").c_str(), 65534, 65534), 0);
+    }
+
+    endAt(120);
+    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    kill(live, SIGKILL);
+    waitpid(live, nullptr, 0);
+
+    for (const std::string& name : stale) EXPECT_FALSE(std::filesystem::exists(name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(name)) << name;
+    EXPECT_TRUE(std::filesystem::is_symlink(ofDead + ".2"));
+    EXPECT_TRUE(std::filesystem::exists("victim"));
+    if (root) {
+        EXPECT_TRUE(std::filesystem::exists(ofDead + ".3"));
+    }
+    EXPECT_EQ(readSettingsFile().size(), kSettingsFileSize);
 }
 
 TEST_F(SaverWindowTest, TearDownReleasesTheTimerAndPostsQuit) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -20,7 +21,7 @@
 namespace {
 
 struct ToolRun {
-    int status = -1;  // exit code; -1 when killed by a signal
+    int status = -1;  // exit code; -1 when killed by a signal, 124 when timed out
     std::string out;
     std::string err;
 };
@@ -36,8 +37,9 @@ std::string quote(const std::string& s) {
     return q + "'";
 }
 
-ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args) {
-    std::string cmd = quote(ROVANTA_RENDER_TOOL);
+// The tool is stopped after `seconds`; it then reports as killed (status 124).
+ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args, int seconds = 300) {
+    std::string cmd = "timeout -k 5 " + std::to_string(seconds) + " " + quote(ROVANTA_RENDER_TOOL);
     for (const auto& a : args) cmd += " " + quote(a);
     cmd += " >" + quote(dir.file("stdout")) + " 2>" + quote(dir.file("stderr"));
     const int raw = std::system(cmd.c_str());
@@ -189,6 +191,22 @@ TEST(RenderTool, FailingSideIsNamedOnStderrAndExitsOne) {
         EXPECT_NE(r.err.find("Image " + bad + " not found."), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("faceSize"), std::string::npos);
     }
+}
+
+TEST(RenderTool, AFifoAsSettingsFileOrSideIsRefusedWithoutBlocking) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo(dir.file("settings.fifo").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.file("side.fifo").c_str(), 0600), 0);
+    // Unreadable settings are missing ones: the default cube.
+    ToolRun r = runTool(dir, {"--config", dir.file("settings.fifo"), "--out", dir.file("a.ppm")}, 20);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "faceSize 200\n");
+
+    const SaverSettings s = settingsWith(2, 1, {"#ff0000", dir.file("side.fifo")});
+    ASSERT_TRUE(writeBytes(dir.file("f.cfg"), settingsFileBytes(s)));
+    r = runTool(dir, {"--config", dir.file("f.cfg"), "--out", dir.file("b.ppm")}, 20);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Image " + dir.file("side.fifo") + " not found."), std::string::npos) << r.err;
 }
 
 TEST(RenderTool, BadCommandLinesPrintUsageAndExitTwo) {
