@@ -13,33 +13,60 @@ Side sideTable[6]{};
 
 namespace {
 
-// Larger pictures are refused as "too large" before any allocation is tried:
-// a 32-bit process could not hold six of them, and a file that merely claims
-// such a size must not make us commit gigabytes. 512 MiB is a 13000 x 13000
-// picture.
-constexpr std::uint64_t kMaxSideBytes = std::uint64_t{1} << 29;
+// The size of the buffer each side of the table holds, for the total; what
+// the record's width and height say no longer tells once a side has turned
+// to a colour.
+std::uint64_t bufferBytes[6]{};
+
+int tableIndex(const Side& side) {
+    for (int i = 0; i < 6; ++i)
+        if (&side == &sideTable[i]) return i;
+    return -1;  // a record of the caller's own: no share of the total
+}
+
+std::uint64_t bytesHeldExcept(int except) {
+    std::uint64_t held = 0;
+    for (int i = 0; i < 6; ++i)
+        if (i != except && sideTable[i].pixels != nullptr) held += bufferBytes[i];
+    return held;
+}
 
 }  // namespace
+
+void reportTooLargeSide(std::int32_t width, std::int32_t height) {
+    std::printf("Image of size %d by %d is too large.\n", static_cast<int>(width),
+                static_cast<int>(height));
+    std::fflush(stdout);
+}
+
+std::uint64_t sideBytesAvailable() {
+    const std::uint64_t held = bytesHeldExcept(-1);
+    return held < kMaxAllSidesBytes ? kMaxAllSidesBytes - held : 0;
+}
 
 void allocSidePixels(Side& side, std::int32_t width, std::int32_t height) {
     // A buffer still held from an earlier load of this side would otherwise
     // be lost when the pointer is replaced.
+    const int index = tableIndex(side);
     std::free(side.pixels);
     side.pixels = nullptr;
 
+    // Larger pictures are refused before any allocation is tried: a 32-bit
+    // process could not hold them, and a file that merely claims such a size
+    // must not make us commit the memory.
     std::uint8_t* pixels = nullptr;
+    std::uint64_t bytes = 0;
     if (width > 0 && height > 0) {
-        const std::uint64_t bytes =
-            static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3u;
-        if (bytes <= kMaxSideBytes)
-            pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
+        bytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3u;
+        const bool fits = bytes <= kMaxSideBytes &&
+                          (index < 0 || bytesHeldExcept(index) + bytes <= kMaxAllSidesBytes);
+        if (fits) pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
     }
     if (pixels == nullptr) {
-        std::printf("Image of size %d by %d is too large.\n", static_cast<int>(width),
-                    static_cast<int>(height));
-        std::fflush(stdout);
+        reportTooLargeSide(width, height);
         return;
     }
+    if (index >= 0) bufferBytes[index] = bytes;
     side.pixels = pixels;
     side.rowsFilled = 0;
     side.width = width;

@@ -6,6 +6,8 @@
 //   freeSidePixels     release every picture buffer
 //   sideTexel          colour of one texture position
 //   sideShown          whether the side is drawn at all
+//   sideBytesAvailable what the six sides' pictures may still take together
+//   reportTooLargeSide the "too large" line on the standard output
 #pragma once
 
 #include <cstddef>
@@ -30,11 +32,25 @@ struct Texel {
 
 extern Side sideTable[6];
 
+// One picture may hold at most 512 MiB (a 13000 x 13000 picture), all six
+// sides' pictures together 1 GiB: six large camera pictures fit, and a set of
+// files that merely claim huge sizes cannot make the saver commit gigabytes.
+// The sides that come first get their share first; the one that would pass
+// the total is refused as too large.
+inline constexpr std::uint64_t kMaxSideBytes = std::uint64_t{1} << 29;
+inline constexpr std::uint64_t kMaxAllSidesBytes = std::uint64_t{1} << 30;
+
 void allocSidePixels(Side& side, std::int32_t width, std::int32_t height);
 void appendSideRow(Side& side, const std::uint8_t* row, std::size_t byteCount);
 void freeSidePixels();
 Texel sideTexel(const Side& side, std::int32_t x, std::int32_t y);
 int sideShown(int side);
+// The total less every buffer the side table holds now; a decoder filling one
+// of them may use this much for its own work.
+std::uint64_t sideBytesAvailable();
+// "Image of size %d by %d is too large." on the standard output, which a
+// windowed process does not show.
+void reportTooLargeSide(std::int32_t width, std::int32_t height);
 
 inline bool isColourSide(const Side& s) { return s.width == -1 && s.height == -1; }
 inline bool isPictureSide(const Side& s) { return !isColourSide(s) && s.isEmpty == 0; }

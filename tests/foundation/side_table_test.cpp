@@ -101,6 +101,24 @@ TEST_F(SideTableTest, AbsurdSizesFailWithTheMessageAndChangeNothing) {
     EXPECT_EQ(sideTexel(side, 0, 0).red, 0);
 }
 
+TEST_F(SideTableTest, AllSidesTogetherStayWithinOneTotal) {
+    // Two of the largest pictures fill the total (the buffers start zeroed
+    // and untouched, so this costs no memory); a buffer still held by a side
+    // that has since turned to a colour counts as much as any other.
+    allocSidePixels(sideTable[0], 13376, 13376);
+    allocSidePixels(sideTable[1], 13376, 13376);
+    ASSERT_NE(sideTable[1].pixels, nullptr);
+    ASSERT_EQ(loadSide(sideTable[1], "#00ff00"), 0);
+    EXPECT_LT(sideBytesAvailable(), 1u << 20);
+    EXPECT_EQ(allocCapturingStdout(sideTable[2], 1024, 1024), "Image of size 1024 by 1024 is too large.\n");
+    EXPECT_EQ(sideTable[2].pixels, nullptr);
+    // A side's own old buffer is not counted against its new one.
+    EXPECT_EQ(allocCapturingStdout(sideTable[0], 13376, 13376), "");
+    EXPECT_NE(sideTable[0].pixels, nullptr);
+    freeSidePixels();
+    EXPECT_EQ(sideBytesAvailable(), kMaxAllSidesBytes);
+}
+
 TEST_F(SideTableTest, FreeReleasesEveryBufferWhateverTheSideNowShows) {
     allocSidePixels(sideTable[0], 4, 4);
     allocSidePixels(sideTable[1], 4, 4);
