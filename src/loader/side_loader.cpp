@@ -7,6 +7,7 @@
 // comes from its own pools and goes with jpeg_destroy_decompress.
 #include "loader/side_loader.h"
 
+#include <climits>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -34,8 +35,13 @@ struct JpegErrorManager {
 };
 
 // Progressive files can ask for any number of scans, each a full pass over
-// the coefficients; a crafted one would keep the saver busy for minutes.
+// the coefficients; a crafted one would keep the saver busy for minutes. So
+// the scans are capped, and so is the work: scans times pixels. A camera's
+// progressive 24-megapixel picture (ten scans) uses a ninth of that budget,
+// the largest picture a side may hold a dozen scans; a file that asks for
+// more is refused as too large.
 constexpr long kMaxScans = 500;
+constexpr std::uint64_t kMaxScanPixels = std::uint64_t{1} << 31;
 
 struct DecodeJob {
     jpeg_decompress_struct decoder;
@@ -43,7 +49,8 @@ struct DecodeJob {
     jpeg_progress_mgr progress;
     std::FILE* file;
     Side* side;
-    bool decoded;  // set by the library's steps, read after a jump as well
+    bool decoded;   // set by the library's steps, read after a jump as well
+    bool tooLarge;  // refused for its decode work; the jump cannot say so
 };
 static_assert(std::is_trivially_destructible_v<DecodeJob>);
 
@@ -65,8 +72,14 @@ void limitScans(j_common_ptr common) {
     if (plat::StopRequested())
         std::longjmp(reinterpret_cast<JpegErrorManager*>(common->err)->recovery, 1);
     if (!common->is_decompressor) return;
+    // Called before each stretch of a scan is read, so a scan beyond the
+    // budget is refused before any of its work is done.
     const auto decoder = reinterpret_cast<j_decompress_ptr>(common);
-    if (decoder->input_scan_number > kMaxScans)
+    const std::uint64_t pixels = std::uint64_t{decoder->image_width} * decoder->image_height;
+    const auto scans = static_cast<std::uint64_t>(decoder->input_scan_number);
+    const bool tooMuchWork = scans * pixels > kMaxScanPixels;
+    if (tooMuchWork) static_cast<DecodeJob*>(decoder->client_data)->tooLarge = true;
+    if (decoder->input_scan_number > kMaxScans || tooMuchWork)
         ERREXIT(common, JERR_NOT_COMPILED);  // API 62 has no code of its own for this
 }
 
@@ -114,6 +127,13 @@ bool readPicture(DecodeJob& job) {
     allocSidePixels(side, side.width, side.height);
     if (side.pixels == nullptr) return false;
 
+    // A progressive (or other many-scan) file is decoded through the whole
+    // picture's coefficients, held at once beside the pixels; they come out
+    // of what the sides may hold together. Past it the library stops with
+    // its "no backing store" error rather than allocate.
+    const std::uint64_t room = sideBytesAvailable();
+    constexpr std::uint64_t kLongMax = static_cast<std::uint64_t>(LONG_MAX);
+    decoder.mem->max_memory_to_use = room == 0 ? 1 : static_cast<long>(room < kLongMax ? room : kLongMax);
     jpeg_start_decompress(&decoder);
     const int components = decoder.output_components;
     if (components != 1 && components != 3 && components != 4) return false;
@@ -150,12 +170,18 @@ int decodePicture(DecodeJob& job) {
     decoder.err = jpeg_std_error(&job.errors.standard);
     job.errors.standard.error_exit = jpegErrorExit;
     job.decoded = false;
+    job.tooLarge = false;
     if (setjmp(job.errors.recovery) == 0) {
         jpeg_create_decompress(&decoder);
+        decoder.client_data = &job;
         job.progress.progress_monitor = limitScans;
         decoder.progress = &job.progress;
         job.decoded = readPicture(job);
     }
+    // A picture refused for the memory or the work its decode would take is
+    // reported as one too large to hold.
+    if (!job.decoded && (job.tooLarge || job.errors.standard.msg_code == JERR_NO_BACKING_STORE))
+        reportTooLargeSide(job.side->width, job.side->height);
     // The one way out: after a whole picture, a refused one, or the
     // library's error exit alike.
     jpeg_destroy_decompress(&decoder);
@@ -199,7 +225,7 @@ int loadSide(Side& side, const char* text) {
     }
 
     side.isEmpty = 0;
-    std::FILE* file = std::fopen(text, "rb");
+    std::FILE* file = plat::OpenFileForReading(text);
     if (file == nullptr) return 1;
     DecodeJob job{};
     job.file = file;

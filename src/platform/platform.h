@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/pixel_surface.h"
 
@@ -270,15 +271,24 @@ std::int32_t RunUnderFaultGuard(std::int32_t (*body)(void* context), void* conte
                                 void (*onFault)());
 
 // ---- Files -----------------------------------------------------------------
+// fopen(path, "rb") for a plain file only. Anything else (a FIFO, a device, a
+// directory) gives null at once: opening a FIFO would wait for a writer for
+// good, and reading a device may never end.
+std::FILE* OpenFileForReading(const char* path);
+
 // Makes the file at `path` hold exactly these bytes; true when it does. A
 // plain file is replaced through a new file beside it and a rename, so that a
 // reader sees either the old contents or the new ones, never a mix, and a
 // failure part way leaves the old file; the new file keeps the old one's
-// permissions and owner. Where that cannot be done (a link, a file with more
-// than one name, a device or other non-plain file, a file whose attributes
-// the new one could not carry, a directory that takes no new file, a refused
-// rename) the file is cut and written in place. A file that cannot be opened
-// for writing fails and is left as it is.
+// permissions and owner. Where that cannot be done (a file with more than one
+// name, a file whose attributes the new one could not carry, a directory that
+// takes no new file, a refused rename) the file is cut and written in place.
+// A file that cannot be opened for writing fails and is left as it is.
+// On Linux a symbolic link is followed and the file it names replaced in its
+// own directory, the link kept; anything but a plain file (a FIFO, a device)
+// fails without waiting; and each save removes the temporary files that
+// killed saves of the same file left. On Windows links and devices are
+// written in place.
 bool ReplaceFileContents(const char* path, const void* bytes, std::size_t size);
 
 // ---- Memory ----------------------------------------------------------------

@@ -185,7 +185,7 @@ void loadSettingsFromBytes(const std::uint8_t* data, std::size_t size) {
 }
 
 void loadSettings() {
-    std::FILE* file = std::fopen(settingsPath, "rb");
+    std::FILE* file = plat::OpenFileForReading(settingsPath);
     if (file == nullptr) {
         setDefaultSettings();
         return;

@@ -13,6 +13,8 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -316,10 +318,20 @@ TEST_F(SettingsTest, SymbolicLinkAndSecondNameStillSeeTheSave) {
 }
 
 TEST_F(SettingsTest, WriteFailureAfterOpenIsReported) {
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
-    setPath("/dev/full");
+    // A file size limit below the record's size: every open works, every
+    // write of the whole record fails (with SIGXFSZ, which must not kill us).
+    setPath(dir.file("rovanta.cfg"));
     fillRecord('A');
-    EXPECT_FALSE(saveSettings());
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = saveSettings();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previous);
+    EXPECT_FALSE(saved);
 }
 
 TEST_F(SettingsTest, DirectoryThatCannotHoldFilesFailsTheSave) {

@@ -313,6 +313,7 @@ TEST_F(SaverWindowTest, AllSidesShareOneMemoryBudgetThatCountsTheDecodersOwn) {
     expectOneErrorBox("Image saver/deep.jpg not found.");
 
     // Alone, the same side loads.
+    freeSidePixels();  // a saver that failed to start leaves them to the process's end
     restart();
     std::strcpy(s.sidePaths[0], "#ff0000");
     writeSettingsFile(s);

@@ -91,7 +91,7 @@ const Imports& oldWindows() {
          {"__getmainargs", "__initenv", "__mb_cur_max", "__p__acmdln", "__p__commode",
           "__p__fmode", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_errno",
           "_close", "_commit", "_getpid", "_initterm", "_iob", "_lock", "_onexit", "_open",
-          "_setjmp3", "_unlink", "_unlock", "_write", "_stat", "abort", "atoi", "calloc",
+          "_setjmp3", "_unlink", "_unlock", "_write", "_stat", "_fstat", "_fileno", "abort", "atoi", "calloc",
           "exit", "fclose", "fflush", "fopen", "fprintf", "fputc", "fputs", "fread", "free",
           "fwrite", "getc", "getenv", "islower", "isspace", "isupper", "isxdigit", "localeconv",
           "longjmp", "malloc", "memchr", "memcpy", "memmove", "memset", "realloc", "setlocale",

@@ -151,7 +151,7 @@ int parseOptions(int argc, char** argv, Options* o) {
 // As loadSettings, but from the named file: its first 1584 bytes over the
 // record, or the defaults when it will not open.
 void loadSettingsFile(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = plat::OpenFileForReading(path);
     if (f == nullptr) {
         setDefaultSettings();
         return;

@@ -1,19 +1,30 @@
+// Files for the application: a plain file opened for reading, and
+// ReplaceFileContents.
+//
 // ReplaceFileContents: a file's new contents written beside it and renamed
 // over it, so a crash or a full disk in the middle leaves the old file and a
 // reader in another process sees the old contents or the new ones, never a
-// mix.
+// mix. A symbolic link is followed to the file it names, which is replaced
+// the same way in its own directory; the link stays as it is.
 //
 // Wherever that route cannot be taken the file is cut and written in place,
 // the write such a file has always had, so the call never fails where that
-// write would have worked and never works where it would have failed. Each
-// kind of file takes its route in replaceFileContents below; a new kind is
-// one more case there.
+// write would have worked and never works where it would have failed. Only
+// plain files are written at all: a FIFO would hold the save until some
+// reader came, a device is no place for settings. Each kind of file takes its
+// route in replaceFileContents below; a new kind is one more case there.
+//
+// A save killed part way leaves its temporary file behind; each save sweeps
+// those of its own name whose process is gone.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -21,17 +32,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-// The plain write: cut the file, one block, close. Every step that can fail
-// after the open is reported.
-bool writeInPlace(const char* path, const void* bytes, std::size_t size) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(bytes, 1, size, file) == size;
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    return written && flushed && closed;
-}
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
@@ -42,6 +42,20 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// The plain write: cut the file, one block, close, as fopen "wb" would, on a
+// plain file only; the open never waits (a FIFO that appeared meanwhile is
+// refused, not waited on). Every step that can fail after the open is
+// reported.
+bool writeInPlace(const char* path, const void* bytes, std::size_t size) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ok = ok && fcntl(fd, F_SETFL, 0) == 0;
+    ok = ok && writeAll(fd, static_cast<const std::uint8_t*>(bytes), size);
+    return close(fd) == 0 && ok;
 }
 
 // The new file must look like the old one: same permission bits, same owner.
@@ -107,18 +121,93 @@ bool replaceByRename(const char* path, const struct stat* existing, const void* 
     return true;
 }
 
-bool replaceFileContents(const char* path, const void* bytes, std::size_t size) {
-    if (path == nullptr) return false;
+// The file a chain of symbolic links ends at (it need not exist), into
+// `out`; a link's relative target counts from the link's own directory. A
+// path that is no link is its own end. False for a loop or a name too long.
+bool followLinks(const char* path, char* out, std::size_t outSize) {
+    if (std::snprintf(out, outSize, "%s", path) >= static_cast<int>(outSize)) return false;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(out, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(out, target, sizeof target - 1);
+        if (n <= 0) return false;
+        target[n] = '\0';
+        char* slash = std::strrchr(out, '/');
+        if (target[0] == '/' || slash == nullptr) {
+            if (std::snprintf(out, outSize, "%s", target) >= static_cast<int>(outSize)) return false;
+        } else {
+            const std::size_t kept = static_cast<std::size_t>(slash - out) + 1;
+            if (kept + static_cast<std::size_t>(n) >= outSize) return false;
+            std::memcpy(out + kept, target, static_cast<std::size_t>(n) + 1);
+        }
+    }
+    return false;
+}
+
+// "<name>.~<process id>.<attempt>", as createTemporaryBeside makes them: the
+// process id, or 0 when `entry` is no such name of `name`.
+long temporaryOwnerProcess(const char* entry, const char* name) {
+    const std::size_t length = std::strlen(name);
+    if (std::strncmp(entry, name, length) != 0 || std::strncmp(entry + length, ".~", 2) != 0) return 0;
+    const char* p = entry + length + 2;
+    long pid = 0;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        pid = pid * 10 + (*p - '0');
+        if (pid > INT_MAX) return 0;
+    }
+    if (p == digits || *p != '.') return 0;
+    const char* attempt = ++p;
+    while (*p >= '0' && *p <= '9') ++p;
+    return p != attempt && *p == '\0' ? pid : 0;
+}
+
+// Removes the temporary files that saves of `path` left when they were
+// killed: names of the pattern whose process no longer exists, plain files
+// (never a link, which is not followed) of our own user. A save still
+// running, in a process of any user, keeps its file.
+void sweepStaleTemporaries(const char* path) {
+    char directory[PATH_MAX];
+    const char* slash = std::strrchr(path, '/');
+    const char* name = slash != nullptr ? slash + 1 : path;
+    if (slash == nullptr) {
+        std::snprintf(directory, sizeof directory, ".");
+    } else if (static_cast<std::size_t>(slash - path) + 2 <= sizeof directory) {
+        std::memcpy(directory, path, static_cast<std::size_t>(slash - path) + 1);
+        directory[slash - path + 1] = '\0';
+    } else {
+        return;
+    }
+    DIR* listing = opendir(directory);
+    if (listing == nullptr) return;
+    const int directoryFd = dirfd(listing);
+    while (const dirent* entry = readdir(listing)) {
+        const long pid = temporaryOwnerProcess(entry->d_name, name);
+        if (pid <= 0 || pid == static_cast<long>(getpid())) continue;
+        // EPERM: the process lives, under another user.
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        struct stat st;
+        if (fstatat(directoryFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+        unlinkat(directoryFd, entry->d_name, 0);
+    }
+    closedir(listing);
+}
+
+bool replaceFileContents(const char* given, const void* bytes, std::size_t size) {
+    if (given == nullptr) return false;
     // No name: nothing to put a file beside; the plain write fails on it.
-    if (path[0] == '\0') return writeInPlace(path, bytes, size);
+    if (given[0] == '\0') return writeInPlace(given, bytes, size);
+    // The file itself is replaced where it lies; the links to it stay. A
+    // chain that cannot be followed gets the plain write through it, as before.
+    char path[PATH_MAX];
+    if (!followLinks(given, path, sizeof path)) return writeInPlace(given, bytes, size);
+    sweepStaleTemporaries(path);
     struct stat st;
     const bool exists = lstat(path, &st) == 0;
     if (exists) {
-        // A link is written through, so it stays a link.
-        if (S_ISLNK(st.st_mode)) return writeInPlace(path, bytes, size);
-        // Only a plain file is replaced; a device or anything else gets the
-        // write it would always have got.
-        if (!S_ISREG(st.st_mode)) return writeInPlace(path, bytes, size);
+        if (!S_ISREG(st.st_mode)) return false;  // a FIFO, a device, a directory
         // A file that cannot be opened for writing fails exactly as the
         // truncating open would, and is left as it is.
         const int probe = open(path, O_WRONLY | O_CLOEXEC);
@@ -135,4 +224,16 @@ bool replaceFileContents(const char* path, const void* bytes, std::size_t size) 
 
 bool plat::ReplaceFileContents(const char* path, const void* bytes, std::size_t size) {
     return replaceFileContents(path, bytes, size);
+}
+
+std::FILE* plat::OpenFileForReading(const char* path) {
+    if (path == nullptr) return nullptr;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    std::FILE* file = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0)
+        file = fdopen(fd, "rb");
+    if (file == nullptr) close(fd);
+    return file;
 }

@@ -133,3 +133,17 @@ bool replaceFileContents(const char* path, const void* bytes, std::size_t size) 
 bool plat::ReplaceFileContents(const char* path, const void* bytes, std::size_t size) {
     return replaceFileContents(path, bytes, size);
 }
+
+// A named pipe or a device (CON, a pipe's \\.\pipe\ name) opens at once here
+// but may never end a read; only a plain file is handed out.
+std::FILE* plat::OpenFileForReading(const char* path) {
+    if (path == nullptr) return nullptr;
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return nullptr;
+    struct _stat st;
+    if (_fstat(_fileno(file), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
