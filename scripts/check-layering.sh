@@ -3,7 +3,9 @@
 # against the layering:
 #   - nothing under src/platform includes a file outside src/platform;
 #   - no circle between modules;
-#   - no module includes one above it: platform < settings < render < loader < host.
+#   - no module includes one above it: platform < settings < render < loader < host;
+#   - the plain libraries (settings, render, loader) include no operating
+#     system header: what they need of the system goes through the platform.
 # Prints the module graph; exits 1 on a breach. Usage: check-layering.sh [tree]
 # (the tree defaults to the one this script is in).
 set -euo pipefail
@@ -27,6 +29,10 @@ while IFS= read -r line; do
   [[ $line =~ include[[:space:]]*[\"\<]([^\"\>]*) ]] || continue
   target=${BASH_REMATCH[1]}
   to=${target%%/*}
+  if [[ $from =~ ^(settings|render|loader)$ && $target =~ ^(windows\.h|io\.h|unistd\.h|fcntl\.h|dirent\.h|signal\.h|sys/|X11/|gtk/|gdk/) ]]; then
+    echo "$from includes an operating system header: $rel includes $target" >>"$breaches"
+    continue
+  fi
   # <gtk/gtk.h> and the like are not ours; a quoted name is ours or a mistake.
   if [[ ! -d $src/$to || $target != */* ]]; then
     [[ $line =~ \#[[:space:]]*include[[:space:]]*\" ]] || continue

@@ -291,6 +291,13 @@ std::FILE* OpenFileForReading(const char* path);
 // written in place.
 bool ReplaceFileContents(const char* path, const void* bytes, std::size_t size);
 
+// Makes every missing directory above the file `path` names, open to the
+// user alone (mode 0700), as a per-user settings file's first save needs;
+// true when they all exist afterwards. The Windows program keeps its
+// settings in its own directory, which is never made: there it makes
+// nothing and returns false.
+bool CreateParentDirectories(const char* path);
+
 // ---- Memory ----------------------------------------------------------------
 // GlobalAlloc(GMEM_FIXED) + GlobalLock; null on failure. GlobalFree releases.
 void* GlobalAllocFixed(std::size_t bytes);

@@ -16,12 +16,6 @@
 
 #include "platform/platform.h"
 
-#if !defined(_WIN32)
-#include <sys/stat.h>
-
-#include <cerrno>
-#endif
-
 static_assert(std::endian::native == std::endian::little,
               "the settings file is the little-endian image of the record");
 static_assert(sizeof(SaverSettings) == kSettingsFileSize);
@@ -107,18 +101,7 @@ bool pathIsUsers = false;
 // what is missing is made, private to the user as such directories are. The
 // path rule's directory is the program's and is never made.
 void makeParentDirectories(const char* path) {
-    if (!pathIsUsers) return;
-#if defined(_WIN32)
-    (void)path;  // the path rule names the program's own directory
-#else
-    char prefix[kPathSize];
-    for (std::size_t i = 1; path[i] != '\0' && i < kPathSize; ++i) {
-        if (path[i] != '/') continue;
-        std::memcpy(prefix, path, i);
-        prefix[i] = '\0';
-        if (mkdir(prefix, 0700) != 0 && errno != EEXIST) return;
-    }
-#endif
+    if (pathIsUsers) plat::CreateParentDirectories(path);
 }
 
 }  // namespace

@@ -226,6 +226,20 @@ bool plat::ReplaceFileContents(const char* path, const void* bytes, std::size_t 
     return replaceFileContents(path, bytes, size);
 }
 
+bool plat::CreateParentDirectories(const char* path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    const std::size_t length = std::strlen(path);
+    if (length >= PATH_MAX) return false;
+    char prefix[PATH_MAX];
+    for (std::size_t i = 1; i < length; ++i) {
+        if (path[i] != '/') continue;
+        std::memcpy(prefix, path, i);
+        prefix[i] = '\0';
+        if (mkdir(prefix, 0700) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
 std::FILE* plat::OpenFileForReading(const char* path) {
     if (path == nullptr) return nullptr;
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

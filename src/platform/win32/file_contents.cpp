@@ -134,6 +134,8 @@ bool plat::ReplaceFileContents(const char* path, const void* bytes, std::size_t 
     return replaceFileContents(path, bytes, size);
 }
 
+bool plat::CreateParentDirectories(const char*) { return false; }
+
 // A named pipe or a device (CON, a pipe's \\.\pipe\ name) opens at once here
 // but may never end a read; only a plain file is handed out.
 std::FILE* plat::OpenFileForReading(const char* path) {
