@@ -122,16 +122,7 @@ protected:
     }
 
     Window makeWindow(int x, int y, int width, int height) {
-        Display* d = server.connection;
-        XSetWindowAttributes a{};
-        a.background_pixel = 0x404040;
-        a.override_redirect = True;
-        Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
-                                 static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
-                                 CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
-        XMapWindow(d, w);
-        XSync(d, False);
-        return w;
+        return makeGreyWindow(server.connection, x, y, width, height);
     }
 
     std::size_t rootChildren() {

@@ -186,6 +186,18 @@ static Window findNamed(Display* d, const std::string& title, bool topmost) {
 Window findWindow(Display* d, const std::string& title) { return findNamed(d, title, false); }
 Window findTopWindow(Display* d, const std::string& title) { return findNamed(d, title, true); }
 
+Window makeGreyWindow(Display* d, int x, int y, int width, int height) {
+    XSetWindowAttributes a{};
+    a.background_pixel = 0x404040;
+    a.override_redirect = True;
+    Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                             static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                             CopyFromParent, CWBackPixel | CWOverrideRedirect, &a);
+    XMapWindow(d, w);
+    XSync(d, False);
+    return w;
+}
+
 Window waitForWindow(Display* d, const std::string& title, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     do {

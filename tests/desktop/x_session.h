@@ -40,6 +40,9 @@ Window findWindow(Display* display, const std::string& title);
 // The topmost of several windows of that name (the one opened last).
 Window findTopWindow(Display* display, const std::string& title);
 Window waitForWindow(Display* display, const std::string& title, int timeoutMs);
+// A mapped grey top-level window outside the window manager's care, for the
+// program to draw into as a daemon's or a settings panel's window.
+Window makeGreyWindow(Display* display, int x, int y, int width, int height);
 
 // Root-window pixels of a rectangle as 0x00RRGGBB.
 std::vector<std::uint32_t> grab(Display* display, int x, int y, int width, int height);
