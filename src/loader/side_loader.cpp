@@ -160,7 +160,7 @@ bool readPicture(DecodeJob& job) {
     return true;
 }
 
-// The decode proper: steps 4 to 10 of a picture load. 0 on success, 1 on any
+// The decode proper, from the decoder's creation to its destruction. 0 on success, 1 on any
 // failure; the decoder is always destroyed, the caller closes the file.
 int decodePicture(DecodeJob& job) {
     jpeg_decompress_struct& decoder = job.decoder;

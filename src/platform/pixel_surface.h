@@ -12,7 +12,7 @@ struct PixelSurface {
     std::int32_t stride;  // in pixels
 };
 
-// The design packs colours as red | green << 8 | blue << 16; the surface wants
+// The saver packs colours as red | green << 8 | blue << 16; the surface wants
 // 0x00RRGGBB.
 constexpr std::uint32_t surfacePixelFromColour(std::uint32_t colour) {
     return ((colour & 0xFFu) << 16) | (colour & 0xFF00u) | ((colour >> 16) & 0xFFu);

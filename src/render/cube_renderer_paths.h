@@ -121,7 +121,7 @@ static inline void plotGeneric(const Frame& frame, const SidePaint& paint, std::
     const std::uint32_t pixel = paintPixel(paint, texX);
     PixelSurface& s = *frame.target;
     if (step == 1) {
-        // The offsets are added before the division, as the design has it.
+        // The offsets are added before the division, as the saver has always done.
         for (std::int64_t i = -1; i <= 1; ++i) {
             const std::int64_t offsetCol = frame.centerX + reduce(X + i);
             for (std::int64_t j = -1; j <= 1; ++j) {
