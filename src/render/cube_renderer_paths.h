@@ -60,17 +60,21 @@ static inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green
     return surfacePixelFromColour(colour);
 }
 
+// The texel lookup of a paint with no full row to read, kept out of the
+// per-sample paths it would otherwise crowd out of inlining.
+[[gnu::noinline]] static std::uint32_t checkedPaintPixel(const SidePaint& paint, std::int64_t x) {
+    const std::int32_t checkedX = x < 0 || x > INT32_MAX ? -1 : static_cast<std::int32_t>(x);
+    const Texel texel = sideTexel(*paint.checked, checkedX, paint.y);
+    return packedToSurface(texel.red, texel.green, texel.blue);
+}
+
 // The pixel of texture column x in the paint's row.
 static inline std::uint32_t paintPixel(const SidePaint& paint, std::int64_t x) {
     if (paint.textureRow != nullptr) {
         const std::uint8_t* texel = paint.textureRow + 3 * x;
         return packedToSurface(texel[0], texel[1], texel[2]);
     }
-    if (paint.checked != nullptr) {
-        const std::int32_t checkedX = x < 0 || x > INT32_MAX ? -1 : static_cast<std::int32_t>(x);
-        const Texel texel = sideTexel(*paint.checked, checkedX, paint.y);
-        return packedToSurface(texel.red, texel.green, texel.blue);
-    }
+    if (paint.checked != nullptr) return checkedPaintPixel(paint, x);
     return paint.pixel;
 }
 
