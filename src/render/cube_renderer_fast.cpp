@@ -143,52 +143,6 @@ void cellsOfChunk(const Step1View& v, std::int64_t k, std::int32_t n, ChunkCoord
 }
 #endif
 
-inline void plotStep1Reduce1(const Frame& frame, const Step1View& v, const SidePaint& paint,
-                             std::int64_t texX, std::int32_t index, std::int32_t X,
-                             std::int32_t Y, std::int32_t Z) {
-    if (index < 0) {
-        const std::int64_t col = v.centerX + X;
-        const std::int64_t row = v.centerY + Y;
-        const std::int64_t at = v.width * row + col;
-        if (at < 0 || at >= v.width * v.height) return;
-        plotGeneric(frame, paint, texX, X, Y, Z);
-        return;
-    }
-    std::int16_t* cell = v.cells + index;
-    if (*cell > Z) return;
-    const std::int64_t w = v.width;
-    const DepthLanes z = depthLanes(static_cast<std::int16_t>(Z));
-    raiseThree(cell - w - 1, z);
-    raiseThree(cell - 1, z);
-    raiseThree(cell + w - 1, z);
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    std::uint32_t* p = v.pixels + (v.centerY + Y - 1) * v.stride + (v.centerX + X);
-    for (int r = 0; r < 3; ++r, p += v.stride) {
-        p[-1] = pixel;
-        p[0] = pixel;
-        p[1] = pixel;
-    }
-}
-
-template <bool ShowA, bool ShowB>
-void splatStep1Chunk(const Frame& frame, const Step1View& view, const SidePaint& paintA,
-                     const SidePaint& paintB, std::int64_t texX0, std::int32_t m,
-                     ChunkCoords& ca, ChunkCoords& cb) {
-    const Step1View v = view;
-#if !defined(__SSE2__)
-    if constexpr (ShowA) cellsOfChunk(v, 1, m, ca);
-    if constexpr (ShowB) cellsOfChunk(v, 1, m, cb);
-#endif
-    const SidePaint pa = paintA;
-    const SidePaint pb = paintB;
-    for (std::int32_t t = 0; t < m; ++t) {
-        if constexpr (ShowA)
-            plotStep1Reduce1(frame, v, pa, texX0 + t, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
-        if constexpr (ShowB)
-            plotStep1Reduce1(frame, v, pb, texX0 + t, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
-    }
-}
-
 // Fixed-length runs for the splats. Raising to a maximum and storing one
 // colour are both idempotent, so the vector pieces may overlap; they change
 // no cell or pixel outside the run.
@@ -235,12 +189,12 @@ inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
     for (int t = 0; t < N; ++t) p[t] = pixel;
 }
 
-// 2 <= k <= kMaxUnrolledStep: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
-template <int K, bool Reduce1>
+// 2 <= k <= kMaxUnrolledStep at f > 1: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
+template <int K>
 inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& paint,
                       std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
-    const std::int64_t col = frame.centerX + (Reduce1 ? X : X / frame.reduce);
-    const std::int64_t row = frame.centerY + (Reduce1 ? Y : Y / frame.reduce);
+    const std::int64_t col = frame.centerX + X / frame.reduce;
+    const std::int64_t row = frame.centerY + Y / frame.reduce;
     if (col < K + 1 || row < K + 1 || col > b.width - 1 - K || row > b.height - 2 - K) {
         plotGeneric(frame, paint, texX, X, Y, Z);
         return;
@@ -256,12 +210,13 @@ inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& pain
     for (int r = 0; r < 2 * K + 3; ++r, p += b.stride) fillRun<2 * K + 2>(p, pixel);
 }
 
-// The same at f = 1, from a chunk's precomputed depth indices, with
-// everything the loop reads in locals, as at k = 1.
+// One f = 1 sample from its chunk's precomputed depth index, with
+// everything the loop reads in locals: at k = 1 the 3x3 block (the nine
+// offsets land on it), above it the square and runs of plotStepK.
 template <int K>
-inline void plotStepKReduce1(const Frame& frame, const Step1View& v, const SidePaint& paint,
-                             std::int64_t texX, std::int32_t index, std::int32_t X,
-                             std::int32_t Y, std::int32_t Z) {
+inline void plotReduce1(const Frame& frame, const Step1View& v, const SidePaint& paint,
+                        std::int64_t texX, std::int32_t index, std::int32_t X, std::int32_t Y,
+                        std::int32_t Z) {
     const std::int64_t col = v.centerX + X;
     const std::int64_t row = v.centerY + Y;
     if (index < 0) {
@@ -274,18 +229,32 @@ inline void plotStepKReduce1(const Frame& frame, const Step1View& v, const SideP
     std::int16_t* cell = v.cells + index;
     if (*cell > Z) return;
     const std::int64_t w = v.width;
-    const auto z = static_cast<std::int16_t>(Z);
-    std::int16_t* c = cell - K * w - K;
-    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    std::uint32_t* p = v.pixels + (row - K - 1) * v.stride + (col - K - 1);
-    for (int r = 0; r < 2 * K + 3; ++r, p += v.stride) fillRun<2 * K + 2>(p, pixel);
+    if constexpr (K == 1) {
+        const DepthLanes z = depthLanes(static_cast<std::int16_t>(Z));
+        raiseThree(cell - w - 1, z);
+        raiseThree(cell - 1, z);
+        raiseThree(cell + w - 1, z);
+        const std::uint32_t pixel = paintPixel(paint, texX);
+        std::uint32_t* p = v.pixels + (row - 1) * v.stride + col;
+        for (int r = 0; r < 3; ++r, p += v.stride) {
+            p[-1] = pixel;
+            p[0] = pixel;
+            p[1] = pixel;
+        }
+    } else {
+        const auto z = static_cast<std::int16_t>(Z);
+        std::int16_t* c = cell - K * w - K;
+        for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
+        const std::uint32_t pixel = paintPixel(paint, texX);
+        std::uint32_t* p = v.pixels + (row - K - 1) * v.stride + (col - K - 1);
+        for (int r = 0; r < 2 * K + 3; ++r, p += v.stride) fillRun<2 * K + 2>(p, pixel);
+    }
 }
 
 template <int K, bool ShowA, bool ShowB>
-void splatStepKChunk(const Frame& frame, const Step1View& view, const SidePaint& paintA,
-                     const SidePaint& paintB, std::int64_t texX0, std::int32_t m,
-                     ChunkCoords& ca, ChunkCoords& cb) {
+void splatChunk(const Frame& frame, const Step1View& view, const SidePaint& paintA,
+                const SidePaint& paintB, std::int64_t texX0, std::int32_t m, ChunkCoords& ca,
+                ChunkCoords& cb) {
     const Step1View v = view;
 #if !defined(__SSE2__)
     if constexpr (ShowA) cellsOfChunk(v, K, m, ca);
@@ -296,15 +265,11 @@ void splatStepKChunk(const Frame& frame, const Step1View& view, const SidePaint&
     for (std::int32_t t = 0; t < m; ++t) {
         const std::int64_t texX = texX0 + static_cast<std::int64_t>(t) * K;
         if constexpr (ShowA)
-            plotStepKReduce1<K>(frame, v, pa, texX, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
+            plotReduce1<K>(frame, v, pa, texX, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
         if constexpr (ShowB)
-            plotStepKReduce1<K>(frame, v, pb, texX, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
+            plotReduce1<K>(frame, v, pb, texX, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
     }
 }
-
-// The two kinds of fast frame: k = 1 with f = 1, and k from 2 to
-// kMaxUnrolledStep with any f.
-enum class Path { Step1Reduce1, StepK };
 
 #if defined(__SSE2__)
 // Both sides of a pair share the inner value's product with the matrix (the
@@ -437,8 +402,9 @@ void rotatePair(const Frame& frame, int pair, const RowGeometry& ga, const RowGe
 }
 
 // One pair of sides in the plain route's order: rows of the outer loop value
-// q upwards, and within a row each grid position's even side first.
-template <Path P, int K, bool Reduce1>
+// q upwards, and within a row each grid position's even side first. Step 1
+// comes here only with f = 1.
+template <int K, bool Reduce1>
 void drawPair(const Frame& frame, const Bounds& b, int pair) {
     const int sideA = 2 * pair;
     const int sideB = 2 * pair + 1;
@@ -465,59 +431,47 @@ void drawPair(const Frame& frame, const Bounds& b, int pair) {
             // Inner loop values stay within [lo, h), so they fit 32 bits.
             const auto first = static_cast<std::int32_t>(frame.low + j0 * step);
             const auto stepInner = static_cast<std::int32_t>(std::min<std::int64_t>(step, span));
-            if constexpr (P == Path::Step1Reduce1) {
+            if constexpr (Reduce1) {
                 // A chunk wholly off the screen's top or bottom, common for a
-                // large cube, is left out without being rotated.
-                const bool doA = showA && !chunkMissesBuffer(frame, view, ga, first, stepInner, m);
-                const bool doB = showB && !chunkMissesBuffer(frame, view, gb, first, stepInner, m);
-                if (!doA && !doB) continue;
-                rotatePair(frame, pair, ga, gb, doA, doB, first, stepInner, m, &view, 1, ca, cb);
-                if (doA && doB)
-                    splatStep1Chunk<true, true>(frame, view, paintA, paintB, j0, m, ca, cb);
-                else if (doA)
-                    splatStep1Chunk<true, false>(frame, view, paintA, paintB, j0, m, ca, cb);
-                else
-                    splatStep1Chunk<false, true>(frame, view, paintA, paintB, j0, m, ca, cb);
-            } else if constexpr (Reduce1) {
-                // As at k = 1: chunks off the buffer left out, depth indices
-                // with the rotation.
+                // large cube, is left out without being rotated; the depth
+                // indices come with the rotation.
                 const bool doA = showA && !chunkMissesBuffer(frame, view, ga, first, stepInner, m);
                 const bool doB = showB && !chunkMissesBuffer(frame, view, gb, first, stepInner, m);
                 if (!doA && !doB) continue;
                 rotatePair(frame, pair, ga, gb, doA, doB, first, stepInner, m, &view, K, ca, cb);
                 const std::int64_t texX0 = j0 * step;  // inner value + h
                 if (doA && doB)
-                    splatStepKChunk<K, true, true>(frame, view, paintA, paintB, texX0, m, ca, cb);
+                    splatChunk<K, true, true>(frame, view, paintA, paintB, texX0, m, ca, cb);
                 else if (doA)
-                    splatStepKChunk<K, true, false>(frame, view, paintA, paintB, texX0, m, ca, cb);
+                    splatChunk<K, true, false>(frame, view, paintA, paintB, texX0, m, ca, cb);
                 else
-                    splatStepKChunk<K, false, true>(frame, view, paintA, paintB, texX0, m, ca, cb);
+                    splatChunk<K, false, true>(frame, view, paintA, paintB, texX0, m, ca, cb);
             } else {
                 rotatePair(frame, pair, ga, gb, showA, showB, first, stepInner, m, nullptr, K,
                            ca, cb);
                 for (std::int32_t t = 0; t < m; ++t) {
                     const std::int64_t texX = (j0 + t) * step;  // inner value + h
                     if (showA)
-                        plotStepK<K, Reduce1>(frame, b, paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
+                        plotStepK<K>(frame, b, paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
                     if (showB)
-                        plotStepK<K, Reduce1>(frame, b, paintB, texX, cb.x[t], cb.y[t], cb.z[t]);
+                        plotStepK<K>(frame, b, paintB, texX, cb.x[t], cb.y[t], cb.z[t]);
                 }
             }
         }
     }
 }
 
-template <Path P, int K, bool Reduce1>
+template <int K, bool Reduce1>
 void drawAllPairs(const Frame& frame, const Bounds& b) {
-    for (int pair = 0; pair < 3; ++pair) drawPair<P, K, Reduce1>(frame, b, pair);
+    for (int pair = 0; pair < 3; ++pair) drawPair<K, Reduce1>(frame, b, pair);
 }
 
 template <int K>
 void drawStepK(const Frame& frame, const Bounds& b) {
     if (frame.reduce == 1)
-        drawAllPairs<Path::StepK, K, true>(frame, b);
+        drawAllPairs<K, true>(frame, b);
     else
-        drawAllPairs<Path::StepK, K, false>(frame, b);
+        drawAllPairs<K, false>(frame, b);
 }
 
 }  // namespace
@@ -543,7 +497,7 @@ bool drawCubeFast(const Frame& frame) {
                                                b.height >= 2 * std::int64_t{frame.step} + 3);
     if (!buffersMatch || frame.step > kMaxUnrolledStep || !step1Fits || !stepKFits) return false;
     switch (frame.step) {
-        case 1: drawAllPairs<Path::Step1Reduce1, 1, true>(frame, b); break;
+        case 1: drawAllPairs<1, true>(frame, b); break;
         case 2: drawStepK<2>(frame, b); break;
         case 3: drawStepK<3>(frame, b); break;
         case 4: drawStepK<4>(frame, b); break;
