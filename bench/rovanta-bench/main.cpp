@@ -39,7 +39,7 @@ const char* const kSceneNames[] = {"default colours k2 f1", "pictures+colours+em
                                    "six 1000x1000 pictures k2 f1"};
 
 struct Bench {
-    ScratchDir dir;
+    TempDir dir;
     std::vector<std::string> pictures;
     int loadedScene = -1;
     std::vector<std::uint32_t> pixels;

@@ -96,9 +96,11 @@ void setDimensions(std::vector<std::uint8_t>& jpeg, std::uint16_t width, std::ui
     jpeg[at + 8] = static_cast<std::uint8_t>(width);
 }
 
-void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return static_cast<bool>(out);
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {

@@ -43,7 +43,8 @@ std::vector<std::uint8_t> progressiveGreyJpeg(int width, int height, int compone
 // Everything up to the first scan's header and no image data at all.
 std::vector<std::uint8_t> headerOnlyJpeg(int width, int height, int components, bool progressive);
 
-void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// False when the file cannot be written whole.
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readFile(const std::string& path);
 
 // A fresh directory under the system's temporary directory, removed again by

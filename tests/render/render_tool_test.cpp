@@ -38,7 +38,7 @@ std::string quote(const std::string& s) {
 }
 
 // The tool is stopped after `seconds`; it then reports as killed (status 124).
-ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args, int seconds = 300) {
+ToolRun runTool(const TempDir& dir, const std::vector<std::string>& args, int seconds = 300) {
     std::string cmd = "timeout -k 5 " + std::to_string(seconds) + " " + quote(ROVANTA_RENDER_TOOL);
     for (const auto& a : args) cmd += " " + quote(a);
     cmd += " >" + quote(dir.file("stdout")) + " 2>" + quote(dir.file("stderr"));
@@ -118,7 +118,7 @@ Image expectedFrame(const std::string& config, int w, int h, float a, float b, f
 }
 
 TEST(RenderTool, DefaultsWithoutASettingsFileGiveTheDefaultCube) {
-    ScratchDir dir;
+    TempDir dir;
     const ToolRun r = runTool(dir, {"--config", dir.file("missing.cfg"), "--out", dir.file("a.ppm")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "faceSize 200\n");
@@ -132,12 +132,12 @@ TEST(RenderTool, DefaultsWithoutASettingsFileGiveTheDefaultCube) {
 }
 
 TEST(RenderTool, PicturesSizeAnglesAndPngOutputFollowTheOptions) {
-    ScratchDir dir;
+    TempDir dir;
     ASSERT_TRUE(writeTestJpeg(dir.file("one.jpg"), 90, 70, 1));
     ASSERT_TRUE(writeTestJpeg(dir.file("two.jpg"), 130, 120, 2));
     const SaverSettings s = settingsWith(1, 2, {dir.file("one.jpg"), "#ff0080", "$NONE",
                                                 dir.file("two.jpg"), "#00ff00", "#102030"});
-    ASSERT_TRUE(writeBytes(dir.file("r.cfg"), settingsFileBytes(s)));
+    ASSERT_TRUE(writeFile(dir.file("r.cfg"), settingsFileBytes(s)));
     const ToolRun r = runTool(dir, {"--config", dir.file("r.cfg"), "--size", "150x110", "--angles",
                                 "0.5,-1.25,3e1", "--out", dir.file("b.PNG"), "--repeat", "3"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -154,7 +154,7 @@ TEST(RenderTool, PicturesSizeAnglesAndPngOutputFollowTheOptions) {
 }
 
 TEST(RenderTool, CreditLineChangesOnlyTheBottomRightCorner) {
-    ScratchDir dir;
+    TempDir dir;
     const std::vector<std::string> common = {"--config", dir.file("none.cfg"), "--size", "320x200",
                                              "--angles", "0.2,0.4,0.6"};
     std::vector<std::string> plain = common, credit = common;
@@ -180,12 +180,12 @@ TEST(RenderTool, CreditLineChangesOnlyTheBottomRightCorner) {
 }
 
 TEST(RenderTool, FailingSideIsNamedOnStderrAndExitsOne) {
-    ScratchDir dir;
-    ASSERT_TRUE(writeBytes(dir.file("junk.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'}));
+    TempDir dir;
+    ASSERT_TRUE(writeFile(dir.file("junk.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'}));
     for (const std::string& bad : {dir.file("nowhere.jpg"), dir.file("junk.jpg"), std::string("#12345")}) {
         const SaverSettings s = settingsWith(2, 1, {"#ff0000", "#00ff00", bad, "#ffffff",
                                                     "#000000", "#f0f0ff"});
-        ASSERT_TRUE(writeBytes(dir.file("f.cfg"), settingsFileBytes(s)));
+        ASSERT_TRUE(writeFile(dir.file("f.cfg"), settingsFileBytes(s)));
         const ToolRun r = runTool(dir, {"--config", dir.file("f.cfg"), "--out", dir.file("f.ppm")});
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_NE(r.err.find("Image " + bad + " not found."), std::string::npos) << r.err;
@@ -194,7 +194,7 @@ TEST(RenderTool, FailingSideIsNamedOnStderrAndExitsOne) {
 }
 
 TEST(RenderTool, AFifoAsSettingsFileOrSideIsRefusedWithoutBlocking) {
-    ScratchDir dir;
+    TempDir dir;
     ASSERT_EQ(mkfifo(dir.file("settings.fifo").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(dir.file("side.fifo").c_str(), 0600), 0);
     // Unreadable settings are missing ones: the default cube.
@@ -203,14 +203,14 @@ TEST(RenderTool, AFifoAsSettingsFileOrSideIsRefusedWithoutBlocking) {
     EXPECT_EQ(r.out, "faceSize 200\n");
 
     const SaverSettings s = settingsWith(2, 1, {"#ff0000", dir.file("side.fifo")});
-    ASSERT_TRUE(writeBytes(dir.file("f.cfg"), settingsFileBytes(s)));
+    ASSERT_TRUE(writeFile(dir.file("f.cfg"), settingsFileBytes(s)));
     r = runTool(dir, {"--config", dir.file("f.cfg"), "--out", dir.file("b.ppm")}, 20);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("Image " + dir.file("side.fifo") + " not found."), std::string::npos) << r.err;
 }
 
 TEST(RenderTool, BadCommandLinesPrintUsageAndExitTwo) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string cfg = dir.file("none.cfg"), out = dir.file("o.ppm");
     const std::vector<std::vector<std::string>> bad = {
         {},
@@ -250,7 +250,7 @@ TEST(RenderTool, BadCommandLinesPrintUsageAndExitTwo) {
 }
 
 TEST(RenderTool, MalformedSettingsFilesNeverCrash) {
-    ScratchDir dir;
+    TempDir dir;
     std::vector<std::vector<std::uint8_t>> files;
     files.push_back({});                                   // empty: all zero, no sides
     files.push_back(std::vector<std::uint8_t>(10, 0x7F));  // short
@@ -268,7 +268,7 @@ TEST(RenderTool, MalformedSettingsFilesNeverCrash) {
     files.push_back(longer);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string cfg = dir.file("m" + std::to_string(i) + ".cfg");
-        ASSERT_TRUE(writeBytes(cfg, files[i]));
+        ASSERT_TRUE(writeFile(cfg, files[i]));
         const ToolRun r = runTool(dir, {"--config", cfg, "--size", "64x48", "--out", dir.file("m.ppm")});
         EXPECT_TRUE(r.status == 0 || r.status == 1) << "file " << i << " status " << r.status << r.err;
         if (r.status == 0) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jpeg_fixtures.h"
 #include "settings/settings.h"
 
 // A width x height JPEG at path with a busy, seed-dependent pattern (every
@@ -17,15 +18,3 @@ bool writeTestJpeg(const std::string& path, int width, int height, std::uint32_t
 std::vector<std::uint8_t> settingsFileBytes(const SaverSettings& settings);
 SaverSettings settingsWith(std::int32_t pointStep, std::int32_t reduceFactor,
                            const std::vector<std::string>& sides);
-
-// A fresh directory under the temporary directory, removed with its files.
-struct ScratchDir {
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
-
-bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
