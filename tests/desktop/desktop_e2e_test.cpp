@@ -32,19 +32,6 @@ using namespace xsession;
 constexpr int kScreenWidth = 800;
 constexpr int kScreenHeight = 600;
 
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// The settings record's numbers and side texts, as the file holds them.
-std::string settingsFile(const char* side0, std::int32_t reduceFactor, std::int32_t pointStep,
-                         std::int32_t maxRotation) {
-    std::string bytes(1584, '\0');
-    const std::int32_t numbers[6] = {0, pointStep, reduceFactor, 0, 0, maxRotation};
-    std::memcpy(bytes.data(), numbers, sizeof numbers);
-    const char* sides[6] = {side0, "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
-    for (int i = 0; i < 6; ++i) std::memcpy(bytes.data() + 24 + 260 * i, sides[i], std::strlen(sides[i]));
-    return bytes;
-}
-
 std::int32_t numberAt(const std::string& file, std::size_t offset) {
     std::int32_t v = 0;
     if (file.size() >= offset + 4) std::memcpy(&v, file.data() + offset, 4);
@@ -57,38 +44,16 @@ int exitStatus(pid_t pid, int timeoutMs) {
     return waitExit(pid, timeoutMs, &status) ? status : -1;
 }
 
-class Desktop : public ::testing::Test {
+class Desktop : public ProgramTest {
 protected:
     void SetUp() override {
-        std::string why;
-        if (!start(&server, kScreenWidth, kScreenHeight, &why)) GTEST_SKIP() << why;
+        if (!startServer(kScreenWidth, kScreenHeight)) return;
         if (shell(server, "command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "no xdotool";
-        dir = tempDir();
-        config = dir + "/rovanta.cfg";
-        log = dir + "/rovanta.log";
-        boxes = dir + "/boxes.log";
     }
     void TearDown() override {
-        for (pid_t p : started) reap(p);
         // Not our children (a tracer's): ended by their ids all the same.
         for (pid_t p : traced) kill(p, SIGKILL);
-        stop(&server);
-        if (!HasFailure() && dir.rfind("/tmp/rovanta-e2e-", 0) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir, ignored);
-        }
-    }
-
-    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {},
-                 std::vector<std::string> argv = {}) {
-        argv.push_back(ROVANTA_PROGRAM);
-        argv.insert(argv.end(), args.begin(), args.end());
-        env.push_back("ROVANTA_CONFIG=" + config);
-        env.push_back("ROVANTA_BOX_LOG=" + boxes);
-        env.push_back("DISPLAY=" + server.display);
-        const pid_t pid = spawn(argv, env, log);
-        started.push_back(pid);
-        return pid;
+        ProgramTest::TearDown();
     }
 
     bool xdo(const std::string& args) {
@@ -239,20 +204,6 @@ protected:
         return look(kScreenWidth / 2 - 150, kScreenHeight / 2 - 150, 300, 300);
     }
 
-    Window makeParent(int x, int y, int width, int height) {
-        return makeGreyWindow(server.connection, x, y, width, height);
-    }
-
-    std::string testName() {
-        return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    }
-
-    Server server;
-    std::string dir;
-    std::string config;
-    std::string log;
-    std::string boxes;
-    std::vector<pid_t> started;
     std::vector<pid_t> traced;
     bool tracingUnavailable = false;
 };
@@ -287,7 +238,7 @@ TEST_F(Desktop, SmallMovementsAddUpUntilTheyPassFourPixels) {
 }
 
 TEST_F(Desktop, AnotherWindowTakingTheFocusEndsTheSaver) {
-    const Window other = makeParent(10, 10, 50, 50);
+    const Window other = makeWindow(10, 10, 50, 50);
     const pid_t saver = fullScreen(600);
     ASSERT_GT(saver, 0);
     EXPECT_TRUE(running(saver));
@@ -308,7 +259,7 @@ TEST_F(Desktop, ASecondFullScreenStartEndsAtOnce) {
 }
 
 TEST_F(Desktop, PreviewDrawsInsideItsParentLeavesInputAndEndsWithIt) {
-    const Window parent = makeParent(40, 50, 320, 240);
+    const Window parent = makeWindow(40, 50, 320, 240);
     const pid_t preview = launch({"/p", std::to_string(parent)});
     pause(1000);
     ASSERT_TRUE(running(preview)) << readFile(log);
@@ -332,7 +283,7 @@ TEST_F(Desktop, PreviewDrawsInsideItsParentLeavesInputAndEndsWithIt) {
 TEST_F(Desktop, WithoutSharedMemoryFramesGoThroughTheSocket) {
     // A server on another machine cannot share memory with us; the frame
     // must still arrive, whole and in the same colours.
-    const Window parent = makeParent(0, 0, 400, 300);
+    const Window parent = makeWindow(0, 0, 400, 300);
     const pid_t preview = launch({"/p", std::to_string(parent)}, {"ROVANTA_NO_SHM=1"});
     pause(800);
     ASSERT_TRUE(running(preview)) << readFile(log);
@@ -456,7 +407,7 @@ TEST_F(Dialog, BrowseAddsTheExtensionAndAsksBeforeANewFile) {
 }
 
 TEST_F(Dialog, OpensAtTheTopLeftOfTheActiveWindow) {
-    const Window owner = makeParent(120, 90, 300, 200);
+    const Window owner = makeWindow(120, 90, 300, 200);
     XSetInputFocus(server.connection, owner, RevertToParent, CurrentTime);
     XSync(server.connection, False);
     const Window dialog = openDialog();
@@ -474,8 +425,8 @@ TEST_F(Dialog, OpensAtTheTopLeftOfTheActiveWindow) {
 }
 
 TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
-    const std::string before = settingsFile("#123456", 2, 3, 40);
-    { std::ofstream(config, std::ios::binary) << before; }
+    const std::string before = settingsFile({"#123456"}, 3, 40, 2);
+    writeConfig(before);
 
     // Escape, after editing a box.
     Window dialog = openDialog();
@@ -551,8 +502,8 @@ TEST_F(Dialog, SideTextBytesThatAreNotUtf8AreShownReadablyAndKept) {
     const std::string latin1 = dir + "/caf\xe9";
     ASSERT_EQ(shell(server, "convert -size 64x48 xc:'#00ffff' '" + dir + "/cyan.jpg'"), 0);
     std::filesystem::rename(dir + "/cyan.jpg", latin1);
-    const std::string before = settingsFile(latin1.c_str(), 1, 2, 5);
-    { std::ofstream(config, std::ios::binary) << before; }
+    const std::string before = settingsFile({latin1}, 2, 5);
+    writeConfig(before);
 
     const Window dialog = openDialog();
     ASSERT_NE(dialog, 0u);
@@ -571,7 +522,7 @@ TEST_F(Dialog, SideTextBytesThatAreNotUtf8AreShownReadablyAndKept) {
 }
 
 TEST_F(Desktop, TheSaversStartUpBoxEndsByEscapeCloseBoxOrSignal) {
-    { std::ofstream(config, std::ios::binary) << settingsFile("/nonexistent/side.jpg", 1, 2, 5); }
+    writeConfig(settingsFile({"/nonexistent/side.jpg"}, 2, 5));
     for (const int way : {0, 1, SIGTERM}) {
         SCOPED_TRACE(way);
         const pid_t saver = launch({"/s"});
@@ -595,8 +546,8 @@ TEST_F(Dialog, TerminationSignalsEndLongWorkAndModalLoopsAtOnce) {
     ASSERT_EQ(shell(server, "convert -size 600x600 xc: +noise Random -quality 95 '" + slow + "'"),
               0);
     ASSERT_GT(std::filesystem::file_size(slow), 200000u);
-    const std::string before = settingsFile(slow.c_str(), 1, 2, 5);
-    { std::ofstream(config, std::ios::binary) << before; }
+    const std::string before = settingsFile({slow}, 2, 5);
+    writeConfig(before);
 
     // About half a second on an idle machine; the bound leaves room for a
     // loaded one and a sanitizer build, and is still far below the seconds
@@ -646,7 +597,7 @@ TEST_F(Dialog, TerminationSignalsEndLongWorkAndModalLoopsAtOnce) {
 
     // The dialog's OK loading them (the saver saved its settings as it
     // started: the same start again).
-    { std::ofstream(config, std::ios::binary) << before; }
+    writeConfig(before);
     const pid_t dialogUnderTrace = launchWithSlowReads({"/c"}, slow);
     ASSERT_GT(dialogUnderTrace, 0);
     const Window dialog = waitForWindow(server.connection, "Rovanta Configuration", 20000);
@@ -662,7 +613,7 @@ TEST_F(Dialog, TerminationSignalsEndLongWorkAndModalLoopsAtOnce) {
 }
 
 TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
-    const Window parent = makeParent(100, 80, 400, 300);
+    const Window parent = makeWindow(100, 80, 400, 300);
     char hex[32];
     std::snprintf(hex, sizeof hex, "0x%lx", parent);
     const pid_t hack = launch({"--root"}, {std::string("XSCREENSAVER_WINDOW=") + hex});
@@ -681,14 +632,7 @@ TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
     kill(hack, SIGTERM);
     EXPECT_EQ(exitStatus(hack, 3000), 128 + SIGTERM)
         << "SIGTERM ends the hack through its normal tear-down, then by the signal";
-    XSync(server.connection, False);
-    Window root = 0;
-    Window up = 0;
-    Window* list = nullptr;
-    unsigned count = 99;
-    XQueryTree(server.connection, parent, &root, &up, &list, &count);
-    if (list) XFree(list);
-    EXPECT_EQ(count, 0u) << "the hack's window goes with it";
+    EXPECT_EQ(childCount(server.connection, parent), 0) << "the hack's window goes with it";
 }
 
 TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {

@@ -31,31 +31,6 @@ namespace {
 
 using namespace xsession;
 
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        pause(100);
-    }
-    return true;
-}
-
-// The settings file's bytes: the numbers, then the six side texts.
-std::string settingsFile(const std::vector<std::string>& sides, std::int32_t pointStep,
-                         std::int32_t maxRotation, std::int32_t reduceFactor = 1) {
-    std::string bytes(1584, '\0');
-    const std::int32_t numbers[6] = {0, pointStep, reduceFactor, 0, 0, maxRotation};
-    std::memcpy(bytes.data(), numbers, sizeof numbers);
-    const char* defaults[6] = {"#ff0000", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
-    for (std::size_t i = 0; i < 6; ++i) {
-        const std::string text = i < sides.size() ? sides[i] : defaults[i];
-        std::memcpy(bytes.data() + 24 + 260 * i, text.data(), text.size());
-    }
-    return bytes;
-}
-
 struct Centre {
     std::size_t count = 0;
     double x = 0;
@@ -88,53 +63,9 @@ bool defaultSideColour(std::uint32_t p) {
 const std::vector<std::string> kBrightSides = {"#ff0000", "#00ff00", "#0000ff",
                                                "#ffffff", "#ffff00", "#f0f0ff"};
 
-class Hack : public ::testing::Test {
+class Hack : public ProgramTest {
 protected:
     void SetUp() override { startServer(800, 600); }
-    void startServer(int width, int height) {
-        std::string why;
-        if (!start(&server, width, height, &why)) GTEST_SKIP() << why;
-        dir = tempDir();
-        config = dir + "/rovanta.cfg";
-        log = dir + "/rovanta.log";
-    }
-    void TearDown() override {
-        for (pid_t p : started) reap(p);
-        stop(&server);
-        if (!HasFailure() && dir.rfind("/tmp/rovanta-e2e-", 0) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir, ignored);
-        }
-    }
-
-    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {}) {
-        std::vector<std::string> argv = {ROVANTA_PROGRAM};
-        argv.insert(argv.end(), args.begin(), args.end());
-        env.push_back("ROVANTA_CONFIG=" + config);
-        env.push_back("DISPLAY=" + server.display);
-        const pid_t pid = spawn(argv, env, log);
-        started.push_back(pid);
-        return pid;
-    }
-
-    void writeConfig(const std::string& bytes) {
-        std::ofstream(config, std::ios::binary) << bytes;
-    }
-
-    Window makeWindow(int x, int y, int width, int height) {
-        return makeGreyWindow(server.connection, x, y, width, height);
-    }
-
-    std::size_t rootChildren() {
-        Window root = 0;
-        Window up = 0;
-        Window* list = nullptr;
-        unsigned count = 0;
-        XQueryTree(server.connection, DefaultRootWindow(server.connection), &root, &up, &list,
-                   &count);
-        if (list) XFree(list);
-        return count;
-    }
 
     // The cube can show its black side head-on: the best of a few looks.
     Centre cubeCentre(int x, int y, int width, int height) {
@@ -147,16 +78,6 @@ protected:
         }
         return best;
     }
-
-    static std::string testName() {
-        return ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    }
-
-    Server server;
-    std::string dir;
-    std::string config;
-    std::string log;
-    std::vector<pid_t> started;
 };
 
 TEST_F(Hack, DaemonOptionsRunTheCubeFollowsItsWindowAndTheSignalEndsIt) {
@@ -195,13 +116,7 @@ TEST_F(Hack, DaemonOptionsRunTheCubeFollowsItsWindowAndTheSignalEndsIt) {
     int status = -1;
     ASSERT_TRUE(waitExit(hack, 5000, &status));
     EXPECT_EQ(status, 128 + SIGTERM) << "the hack must end by SIGTERM, as stock hacks do";
-    Window root = 0;
-    Window up = 0;
-    Window* list = nullptr;
-    unsigned count = 99;
-    XQueryTree(server.connection, window, &root, &up, &list, &count);
-    if (list) XFree(list);
-    EXPECT_EQ(count, 0u) << "the hack's window goes with it";
+    EXPECT_EQ(childCount(server.connection, window), 0) << "the hack's window goes with it";
     EXPECT_EQ(readFile(config), bytes) << "a hack never writes the settings";
 }
 
@@ -253,11 +168,13 @@ TEST_F(Hack, UnusableWindowsAreNamedAndTheRootIsDrawnOnWithoutAWindow) {
     // No daemon window: straight onto the root, under every window.
     writeConfig(settingsFile({}, 2, 5));
     const Window above = makeWindow(0, 0, 120, 90);
-    const std::size_t before = rootChildren();
+    const Window rootWindow = DefaultRootWindow(server.connection);
+    const int before = childCount(server.connection, rootWindow);
     const pid_t hack = launch({"--root"});
     pause(1500);
     ASSERT_TRUE(running(hack)) << readFile(log);
-    EXPECT_EQ(rootChildren(), before) << "--root with no daemon window creates no window";
+    EXPECT_EQ(childCount(server.connection, rootWindow), before)
+        << "--root with no daemon window creates no window";
     EXPECT_GT(cubeCentre(250, 150, 300, 300).count, 1000u);
     const std::vector<std::uint32_t> covered = grab(server.connection, 0, 0, 120, 90);
     EXPECT_EQ(std::count(covered.begin(), covered.end(), 0x404040u), 120 * 90);
@@ -298,7 +215,7 @@ TEST_F(Hack, AnOptionDrawsAsTheSameSettingInTheFileWould) {
 // blacks out both and draws on the primary one only.
 TEST_F(Hack, FullScreenDrawsOnThePrimaryMonitor) {
     stop(&server);
-    startServer(1600, 600);
+    if (!startServer(1600, 600)) return;
     Display* d = server.connection;
     int event = 0;
     int error = 0;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -263,6 +264,83 @@ std::string tempDir() {
     char pattern[] = "/tmp/rovanta-e2e-XXXXXX";
     const char* made = mkdtemp(pattern);
     return made ? made : "/tmp";
+}
+
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (Clock::now() >= deadline) return false;
+        pause(100);
+    }
+    return true;
+}
+
+int childCount(Display* d, Window w) {
+    XSync(d, False);
+    Window root = 0;
+    Window up = 0;
+    Window* list = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(d, w, &root, &up, &list, &count)) return -1;
+    if (list) XFree(list);
+    return static_cast<int>(count);
+}
+
+std::string settingsFile(const std::vector<std::string>& sides, std::int32_t pointStep,
+                         std::int32_t maxRotation, std::int32_t reduceFactor) {
+    std::string bytes(1584, '\0');
+    const std::int32_t numbers[6] = {0, pointStep, reduceFactor, 0, 0, maxRotation};
+    std::memcpy(bytes.data(), numbers, sizeof numbers);
+    const char* defaults[6] = {"#ff0000", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const std::string text = i < sides.size() ? sides[i] : defaults[i];
+        std::memcpy(bytes.data() + 24 + 260 * i, text.data(), text.size());
+    }
+    return bytes;
+}
+
+bool ProgramTest::startServer(int width, int height) {
+    std::string why;
+    if (!start(&server, width, height, &why)) {
+        [&] { GTEST_SKIP() << why; }();  // the macro returns void
+        return false;
+    }
+    dir = tempDir();
+    config = dir + "/rovanta.cfg";
+    log = dir + "/rovanta.log";
+    boxes = dir + "/boxes.log";
+    return true;
+}
+
+void ProgramTest::TearDown() {
+    for (pid_t p : started) reap(p);
+    stop(&server);
+    if (!HasFailure() && dir.rfind("/tmp/rovanta-e2e-", 0) == 0) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+}
+
+pid_t ProgramTest::launch(const std::vector<std::string>& args, std::vector<std::string> env,
+                          std::vector<std::string> prefix) {
+    prefix.push_back(ROVANTA_PROGRAM);
+    prefix.insert(prefix.end(), args.begin(), args.end());
+    env.push_back("ROVANTA_CONFIG=" + config);
+    env.push_back("ROVANTA_BOX_LOG=" + boxes);
+    env.push_back("DISPLAY=" + server.display);
+    const pid_t pid = spawn(prefix, env, log);
+    started.push_back(pid);
+    return pid;
+}
+
+void ProgramTest::writeConfig(const std::string& bytes) const {
+    std::ofstream(config, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ProgramTest::testName() {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
 }  // namespace xsession

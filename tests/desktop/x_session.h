@@ -3,10 +3,14 @@
 // and the user's keys and mouse through xdotool.
 #pragma once
 
+// Before Xlib, whose macros (None, Bool) would break gtest's names.
+#include <gtest/gtest.h>
+
 #include <X11/Xlib.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,5 +64,42 @@ void screenshot(const Server& server, const std::string& name);
 
 std::string readFile(const std::string& path);
 std::string tempDir();
+
+void pause(int ms);
+// Polls every 100 ms; false when `condition` did not hold within timeoutMs.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+// How many windows lie directly below `w`; -1 when it is gone.
+int childCount(Display* display, Window w);
+
+// The settings file's bytes: the numbers, then the six side texts, the
+// default sides' colours past those given.
+std::string settingsFile(const std::vector<std::string>& sides, std::int32_t pointStep,
+                         std::int32_t maxRotation, std::int32_t reduceFactor = 1);
+
+// A test with its own display and directory: the program started there with
+// the directory's settings file, everything it started ended afterwards, and
+// the directory kept only when the test failed.
+class ProgramTest : public ::testing::Test {
+protected:
+    // Skips the test (and returns false) when no display can be started.
+    bool startServer(int width, int height);
+    void TearDown() override;
+
+    // The program with `args`, `env` added to ours, run under `prefix` if any.
+    pid_t launch(const std::vector<std::string>& args, std::vector<std::string> env = {},
+                 std::vector<std::string> prefix = {});
+    void writeConfig(const std::string& bytes) const;
+    Window makeWindow(int x, int y, int width, int height) const {
+        return makeGreyWindow(server.connection, x, y, width, height);
+    }
+    static std::string testName();
+
+    Server server;
+    std::string dir;
+    std::string config;
+    std::string log;
+    std::string boxes;  // every message box the program showed, one a line
+    std::vector<pid_t> started;
+};
 
 }  // namespace xsession

@@ -32,6 +32,21 @@ protected:
         headless::at(ms, [] { headless::keyDown(' '); });
     }
 
+    // A default record with these sides' pictures, saved; then one start of
+    // the saver, ended at `endMs` unless that is 0; what it printed.
+    static std::string runWithSides(const std::vector<std::pair<std::size_t, const char*>>& sides,
+                                    std::uint64_t endMs) {
+        SaverSettings s = defaultRecord();
+        for (const auto& [side, path] : sides) std::strcpy(s.sidePaths[side], path);
+        writeSettingsFile(s);
+        if (endMs > 0) endAt(endMs);
+        ::testing::internal::CaptureStdout();
+        const int status = hostMain(kInstance, "/s");
+        const std::string printed = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, 0);
+        return printed;
+    }
+
     static void expectOneErrorBox(const char* text) {
         ASSERT_EQ(headless::messageBoxes().size(), 1u);
         const headless::MessageBoxRecord& box = headless::messageBoxes()[0];
@@ -108,12 +123,7 @@ TEST_F(SaverWindowTest, FramesShowTheCubeOnBlackAndTheCreditFromTheFontMetrics) 
 }
 
 TEST_F(SaverWindowTest, AFailingSideShowsOneMessageQuitsAndStillSaves) {
-    SaverSettings s = defaultRecord();
-    std::strcpy(s.sidePaths[3], "missing.jpg");
-    std::strcpy(s.sidePaths[4], "also-missing.jpg");
-    writeSettingsFile(s);
-
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    runWithSides({{3, "missing.jpg"}, {4, "also-missing.jpg"}}, 0);
     expectOneErrorBox("Image missing.jpg not found.");
     EXPECT_EQ(headless::frameCount(), 0);
 
@@ -272,10 +282,7 @@ TEST_F(SaverWindowTest, AFifoAsASideOrAsTheSettingsFileIsRefusedWithoutBlocking)
     EXPECT_EQ(std::filesystem::status("fifo/rovanta.cfg").type(), std::filesystem::file_type::fifo);
 
     restart();
-    SaverSettings s = defaultRecord();
-    std::strcpy(s.sidePaths[2], "saver/side.fifo");
-    writeSettingsFile(s);
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    runWithSides({{2, "saver/side.fifo"}}, 0);
     expectOneErrorBox("Image saver/side.fifo not found.");
 
     EXPECT_FALSE(watch.finish()) << "an open blocked on a FIFO";
@@ -286,14 +293,8 @@ TEST_F(SaverWindowTest, ProgressiveDecodeWorkIsCappedYetACameraPictureLoads) {
     // far smaller picture that asks for five hundred passes over itself.
     writeFile("saver/camera.jpg", progressiveGreyJpeg(6000, 4000, 3, 10));
     writeFile("saver/passes.jpg", progressiveGreyJpeg(4096, 4096, 1, 500));
-    SaverSettings s = defaultRecord();
-    std::strcpy(s.sidePaths[0], "saver/camera.jpg");
-    std::strcpy(s.sidePaths[1], "saver/passes.jpg");
-    writeSettingsFile(s);
-    endAt(100);
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Image of size 4096 by 4096 is too large.\n");
+    EXPECT_EQ(runWithSides({{0, "saver/camera.jpg"}, {1, "saver/passes.jpg"}}, 100),
+              "Image of size 4096 by 4096 is too large.\n");
     expectOneErrorBox("Image saver/passes.jpg not found.");
 }
 
@@ -301,23 +302,15 @@ TEST_F(SaverWindowTest, AllSidesShareOneMemoryBudgetThatCountsTheDecodersOwn) {
     // Side 2 alone fits: 337 MB of pixels and 225 MB of coefficients, which a
     // progressive decode keeps for the whole picture.
     writeFile("saver/deep.jpg", headerOnlyJpeg(10600, 10600, 1, true));
-    SaverSettings s = defaultRecord();
-    std::strcpy(s.sidePaths[1], "saver/deep.jpg");
-    writeSettingsFile(s);
-    endAt(100);
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+    runWithSides({{1, "saver/deep.jpg"}}, 100);
     EXPECT_TRUE(headless::messageBoxes().empty());
     EXPECT_GE(headless::frameCount(), 1);
 
     // After side 1's 537 MB of pixels it does not, and fails before it decodes.
     restart();
     writeFile("saver/held.jpg", headerOnlyJpeg(13376, 13376, 1, false));
-    std::strcpy(s.sidePaths[0], "saver/held.jpg");
-    writeSettingsFile(s);
-    endAt(100);
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Image of size 10600 by 10600 is too large.\n");
+    EXPECT_EQ(runWithSides({{0, "saver/held.jpg"}, {1, "saver/deep.jpg"}}, 100),
+              "Image of size 10600 by 10600 is too large.\n");
     expectOneErrorBox("Image saver/deep.jpg not found.");
 }
 
