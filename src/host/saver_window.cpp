@@ -25,6 +25,10 @@ constexpr std::uint32_t kCreditColour = 0x3C3C3Cu;
 // A hack whose sides did not load shows why instead of a cube.
 char failureText[320];
 
+// The start failed and the saver only waits for its quit: it draws nothing
+// more, so it holds nothing to draw with.
+bool startFailed = false;
+
 struct FrameRate {
     std::uint32_t since = 0;  // tick count the current second began at
     std::uint32_t frames = 0;
@@ -68,6 +72,13 @@ void releaseDrawing() {
     destroyDepthBuffer();
 }
 
+// Everything set-up takes: the timer, the sides' pictures and the drawing.
+void releaseAll(plat::Window window) {
+    plat::KillTimer(window, kFrameTimerId);
+    freeSidePixels();
+    releaseDrawing();
+}
+
 void applyRunOptions() {
     for (std::size_t i = 0; i < kSideCount; ++i) {
         const char* text = saverRunOptions.sides[i];
@@ -95,6 +106,7 @@ void setUp(plat::Window window) {
     applyRunOptions();
 
     failureText[0] = '\0';
+    startFailed = false;
     saverSettings.faceSize = loadAllSides(sideText(0), sideText(1), sideText(2), sideText(3),
                                           sideText(4), sideText(5));
     if (saverSettings.faceSize == 0) {
@@ -103,7 +115,10 @@ void setUp(plat::Window window) {
         // A load given up because we are being ended leaves no message.
         if (saverRunOptions.hack)
             std::snprintf(failureText, sizeof failureText, "%s", lastLoaderMessage());
-        if (failureText[0] == '\0') plat::PostQuitMessage(0);
+        if (failureText[0] == '\0') {
+            startFailed = true;
+            plat::PostQuitMessage(0);
+        }
     }
 
     rotationState = {kInitialAngle, kInitialAngle, kInitialAngle,
@@ -116,10 +131,14 @@ void setUp(plat::Window window) {
     // A hack only reads: it runs at every activation, on every monitor.
     if (!saverRunOptions.hack && !saveSettings())
         plat::MessageBoxA(0, kSaveFailedText, "Error", plat::MB_ICONERROR);
+
+    // The window outlives a failed start until the process ends; what the
+    // start took goes back now.
+    if (startFailed) releaseAll(window);
 }
 
 void resize(plat::Window window, std::int32_t width, std::int32_t height) {
-    if (width <= 0 || height <= 0 ||
+    if (startFailed || width <= 0 || height <= 0 ||
         (width == saverDrawing.width && height == saverDrawing.height))
         return;
     releaseDrawing();
@@ -172,9 +191,7 @@ void tick(plat::Window window) {
 }
 
 void tearDown(plat::Window window) {
-    plat::KillTimer(window, kFrameTimerId);
-    freeSidePixels();
-    releaseDrawing();
+    releaseAll(window);
     plat::PostQuitMessage(0);
 }
 

@@ -123,9 +123,15 @@ TEST_F(SaverWindowTest, FramesShowTheCubeOnBlackAndTheCreditFromTheFontMetrics) 
 }
 
 TEST_F(SaverWindowTest, AFailingSideShowsOneMessageQuitsAndStillSaves) {
-    runWithSides({{3, "missing.jpg"}, {4, "also-missing.jpg"}}, 0);
+    ASSERT_TRUE(writeFile("saver/red.jpg", solidJpeg(16, 16, 255, 0, 0)));
+    runWithSides({{0, "saver/red.jpg"}, {3, "missing.jpg"}, {4, "also-missing.jpg"}}, 0);
     expectOneErrorBox("Image missing.jpg not found.");
     EXPECT_EQ(headless::frameCount(), 0);
+    // The window stays until the process ends; what the start took does not.
+    EXPECT_TRUE(plat::IsWindow(hostState.saverWindow));
+    EXPECT_EQ(saverDrawing.surface, nullptr);
+    EXPECT_EQ(depthBuffer.cells, nullptr);
+    for (const Side& side : sideTable) EXPECT_EQ(side.pixels, nullptr);
 
     const SaverSettings saved = settingsFromFile();
     EXPECT_EQ(saved.faceSize, 0);
