@@ -189,6 +189,18 @@ inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
     for (int t = 0; t < N; ++t) p[t] = pixel;
 }
 
+// The splat of a sample that passed its test, 2 <= k <= kMaxUnrolledStep:
+// its (2k+1)^2 depth cells around cell raised, then 2k+3 runs of 2k+2 pixels
+// from topLeft filled.
+template <int K>
+inline void drawSplat(std::int16_t* cell, std::int64_t w, std::int32_t Z, std::uint32_t* topLeft,
+                      std::int64_t stride, std::uint32_t pixel) {
+    const auto z = static_cast<std::int16_t>(Z);
+    std::int16_t* c = cell - K * w - K;
+    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
+    for (int r = 0; r < 2 * K + 3; ++r, topLeft += stride) fillRun<2 * K + 2>(topLeft, pixel);
+}
+
 // 2 <= k <= kMaxUnrolledStep at f > 1: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
 template <int K>
 inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& paint,
@@ -202,12 +214,8 @@ inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& pain
     const std::int64_t w = b.width;
     std::int16_t* cell = b.cells + row * w + col;
     if (*cell > Z) return;
-    const auto z = static_cast<std::int16_t>(Z);
-    std::int16_t* c = cell - K * w - K;
-    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
-    const std::uint32_t pixel = paintPixel(paint, texX);
-    std::uint32_t* p = b.pixels + (row - K - 1) * b.stride + (col - K - 1);
-    for (int r = 0; r < 2 * K + 3; ++r, p += b.stride) fillRun<2 * K + 2>(p, pixel);
+    drawSplat<K>(cell, w, Z, b.pixels + (row - K - 1) * b.stride + (col - K - 1), b.stride,
+                 paintPixel(paint, texX));
 }
 
 // One f = 1 sample from its chunk's precomputed depth index, with
@@ -242,12 +250,8 @@ inline void plotReduce1(const Frame& frame, const Step1View& v, const SidePaint&
             p[1] = pixel;
         }
     } else {
-        const auto z = static_cast<std::int16_t>(Z);
-        std::int16_t* c = cell - K * w - K;
-        for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
-        const std::uint32_t pixel = paintPixel(paint, texX);
-        std::uint32_t* p = v.pixels + (row - K - 1) * v.stride + (col - K - 1);
-        for (int r = 0; r < 2 * K + 3; ++r, p += v.stride) fillRun<2 * K + 2>(p, pixel);
+        drawSplat<K>(cell, w, Z, v.pixels + (row - K - 1) * v.stride + (col - K - 1), v.stride,
+                     paintPixel(paint, texX));
     }
 }
 
