@@ -208,9 +208,15 @@ std::int32_t parseHexPair(const char* text) {
     return static_cast<std::int32_t>(value);
 }
 
+SideKind sideKindOf(const char* text) {
+    if (std::strlen(text) == 7 && text[0] == '#') return SideKind::Colour;
+    return equalsNoneIgnoringCase(text) ? SideKind::Empty : SideKind::Picture;
+}
+
 int loadSide(Side& side, const char* text) {
     if (text == nullptr) text = "";
-    if (std::strlen(text) == 7 && text[0] == '#') {
+    const SideKind kind = sideKindOf(text);
+    if (kind == SideKind::Colour) {
         side.height = -1;
         side.width = -1;
         side.red = parseHexPair(text + 1);
@@ -219,7 +225,7 @@ int loadSide(Side& side, const char* text) {
         side.isEmpty = 0;
         return 0;
     }
-    if (equalsNoneIgnoringCase(text)) {
+    if (kind == SideKind::Empty) {
         side.isEmpty = 1;
         return 0;
     }

@@ -31,19 +31,6 @@ namespace {
 constexpr std::size_t kHeadSize = 32;
 constexpr std::int32_t kLargestComparedStep = 256;
 
-// What the loader takes as a picture path rather than a colour or "$none".
-bool namesAFile(const char* text) {
-    if (std::strlen(text) == 7 && text[0] == '#') return false;
-    static constexpr char kNone[] = "$none";
-    for (std::size_t i = 0; i < sizeof kNone; ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kNone[i]) return true;
-        if (c == '\0') break;
-    }
-    return false;
-}
-
 float angleFrom(const std::uint8_t* p) {
     const auto raw = static_cast<std::int16_t>(p[0] | p[1] << 8);
     return static_cast<float>(raw) / 4096.0f;  // about -8 to 8 radians
@@ -68,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t s = 0; s < kSideCount && loaded; ++s) {
         const std::uint8_t* picture = head + 8 + 4 * s;
         std::string text = sideText(s);
-        if (namesAFile(text.c_str())) {
+        if (sideKindOf(text.c_str()) == SideKind::Picture) {
             text = stem + "-" + std::to_string(s) + ".jpg";
             loaded = writeTestJpeg(text, 1 + picture[0] % 48, 1 + picture[1] % 48,
                                    picture[2] | picture[3] << 8u);
