@@ -44,13 +44,13 @@ struct ChunkCoords {
     alignas(16) std::int32_t cell[kChunk];  // f = 1 only: the depth index or -1
 };
 
-// k = 1, f = 1: the nine offsets land on the 3x3 block around the sample.
-// Samples off the screen's top or bottom fail their depth test at once;
-// only those near an edge go the literal way.
+// What the f = 1 splat loop reads, for every step. Samples off the screen's
+// top or bottom fail their depth test at once; only those near an edge go the
+// literal way.
 //
 // Everything the loop reads lives in locals: the vector stores may alias
 // anything, so a field behind a reference would be read again per sample.
-struct Step1View {
+struct FastView {
     std::int64_t centerX;
     std::int64_t centerY;
     std::int64_t width;
@@ -94,7 +94,7 @@ inline void raiseThree(std::int16_t* c, DepthLanes z) {
 struct FastRange {
     std::int64_t low, colHigh, rowHigh;
 };
-FastRange fastRange(const Step1View& v, std::int64_t k) {
+FastRange fastRange(const FastView& v, std::int64_t k) {
     if (k == 1) return {1, v.width - 3, v.height - 2};
     return {k + 1, v.width - 1 - k, v.height - 2 - k};
 }
@@ -104,7 +104,7 @@ struct CellMap {
     __m128i colShift, rowShift, colLimit, rowLimit, rowAndOne, base;
 };
 
-CellMap cellMapFor(const Step1View& v, std::int64_t k) {
+CellMap cellMapFor(const FastView& v, std::int64_t k) {
     const auto wrap = [](std::int64_t x) {
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(x));
     };
@@ -131,7 +131,7 @@ inline __m128i cellLanes(const CellMap& map, __m128i x, __m128i y) {
     return _mm_or_si128(index, outside);
 }
 #else
-void cellsOfChunk(const Step1View& v, std::int64_t k, std::int32_t n, ChunkCoords& c) {
+void cellsOfChunk(const FastView& v, std::int64_t k, std::int32_t n, ChunkCoords& c) {
     const FastRange r = fastRange(v, k);
     for (std::int32_t t = 0; t < n; ++t) {
         const std::int64_t col = v.centerX + c.x[t];
@@ -222,7 +222,7 @@ inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& pain
 // everything the loop reads in locals: at k = 1 the 3x3 block (the nine
 // offsets land on it), above it the square and runs of plotStepK.
 template <int K>
-inline void plotReduce1(const Frame& frame, const Step1View& v, const SidePaint& paint,
+inline void plotReduce1(const Frame& frame, const FastView& v, const SidePaint& paint,
                         std::int64_t texX, std::int32_t index, std::int32_t X, std::int32_t Y,
                         std::int32_t Z) {
     const std::int64_t col = v.centerX + X;
@@ -256,10 +256,10 @@ inline void plotReduce1(const Frame& frame, const Step1View& v, const SidePaint&
 }
 
 template <int K, bool ShowA, bool ShowB>
-void splatChunk(const Frame& frame, const Step1View& view, const SidePaint& paintA,
+void splatChunk(const Frame& frame, const FastView& view, const SidePaint& paintA,
                 const SidePaint& paintB, std::int64_t texX0, std::int32_t m, ChunkCoords& ca,
                 ChunkCoords& cb) {
-    const Step1View v = view;
+    const FastView v = view;
 #if !defined(__SSE2__)
     if constexpr (ShowA) cellsOfChunk(v, K, m, ca);
     if constexpr (ShowB) cellsOfChunk(v, K, m, cb);
@@ -340,7 +340,7 @@ void rotatePairChunk(const Frame& frame, const RowGeometry& ga, const RowGeometr
 // A rotated coordinate is monotonic along the chunk (each rounding step is),
 // so the chunk's first and last samples bound all the others; they are
 // worked out with the very operations of rotatePairChunk.
-bool chunkMissesBuffer(const Frame& frame, const Step1View& v, const RowGeometry& g,
+bool chunkMissesBuffer(const Frame& frame, const FastView& v, const RowGeometry& g,
                        std::int32_t first, std::int32_t step, std::int32_t n) {
 #if defined(__SSE2__)
     const int c = g.innerAxis;
@@ -371,7 +371,7 @@ bool chunkMissesBuffer(const Frame& frame, const Step1View& v, const RowGeometry
 // indices for step k (on SSE2; elsewhere the splat loop does).
 void rotatePair(const Frame& frame, int pair, const RowGeometry& ga, const RowGeometry& gb,
                 bool showA, bool showB, std::int32_t first, std::int32_t step, std::int32_t n,
-                const Step1View* view, std::int64_t k, ChunkCoords& ca, ChunkCoords& cb) {
+                const FastView* view, std::int64_t k, ChunkCoords& ca, ChunkCoords& cb) {
 #if defined(__SSE2__)
     // Past the last sample, up to three more are worked out, which the
     // arrays have room for and nobody reads.
@@ -421,7 +421,7 @@ void drawPair(const Frame& frame, const Bounds& b, int pair) {
     const std::int64_t samplesPerRow = (span + step - 1) / step;
 
     ChunkCoords ca, cb;
-    const Step1View view{frame.centerX, frame.centerY, b.width,  b.height,
+    const FastView view{frame.centerX, frame.centerY, b.width,  b.height,
                          b.stride,      b.cells,       b.pixels};
 
     for (std::int64_t q = frame.low; q < frame.half; q += step) {
