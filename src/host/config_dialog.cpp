@@ -67,13 +67,14 @@ void runOk(plat::Window dialog) {
     loaderMessageOwner = 0;
     if (r == 0) return;
 
-    if (!readNumber(dialog, kReduceFactorBox, saverSettings.reduceFactor, 1, 10,
-                    kReduceFactorRangeText))
+    if (!readNumber(dialog, kReduceFactorBox, saverSettings.reduceFactor, kMinReduceFactor,
+                    kMaxReduceFactor, kReduceFactorRangeText))
         return;
-    if (!readNumber(dialog, kPointStepBox, saverSettings.pointStep, 1, 10, kPointStepRangeText))
+    if (!readNumber(dialog, kPointStepBox, saverSettings.pointStep, kMinPointStep, kMaxPointStep,
+                    kPointStepRangeText))
         return;
-    if (!readNumber(dialog, kMaxRotationBox, saverSettings.maxRotationDegrees, 1, 90,
-                    kMaxRotationRangeText))
+    if (!readNumber(dialog, kMaxRotationBox, saverSettings.maxRotationDegrees,
+                    kMinRotationDegrees, kMaxRotationDegrees, kMaxRotationRangeText))
         return;
 
     if (!saveSettings()) {

@@ -9,6 +9,7 @@
 //   setDefaultSettings   store the defaults
 //   saveSettings         write the whole record; false when it did not land
 //   renderPointStep/renderReduceFactor   the two numbers as the renderer may use them
+//   kMin.../kMax...      the ranges the dialog and the hack's options accept
 #pragma once
 
 #include <array>
@@ -19,6 +20,15 @@ inline constexpr std::size_t kSideCount = 6;
 inline constexpr std::size_t kSideTextSize = 260;  // 259 characters and a terminator
 inline constexpr std::size_t kSettingsFileSize = 1584;
 inline constexpr std::size_t kPathSize = 260;
+
+// What a user may set, in the dialog or in the hack's options. The file may
+// hold other values, which loading keeps as they are.
+inline constexpr std::int32_t kMinReduceFactor = 1;
+inline constexpr std::int32_t kMaxReduceFactor = 10;
+inline constexpr std::int32_t kMinPointStep = 1;
+inline constexpr std::int32_t kMaxPointStep = 10;
+inline constexpr std::int32_t kMinRotationDegrees = 1;
+inline constexpr std::int32_t kMaxRotationDegrees = 90;
 
 struct SaverSettings {
     std::int32_t faceSize;

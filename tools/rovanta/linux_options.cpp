@@ -118,11 +118,14 @@ void readRunOptions(int argc, char** argv) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         bool known = true;
         if (isOption(arg, "speed")) {
-            run.pointStep = rangedNumber(arg, value, 1, 10, "a point stride");
+            run.pointStep =
+                rangedNumber(arg, value, kMinPointStep, kMaxPointStep, "a point stride");
         } else if (isOption(arg, "reduce")) {
-            run.reduceFactor = rangedNumber(arg, value, 1, 10, "a reduction");
+            run.reduceFactor =
+                rangedNumber(arg, value, kMinReduceFactor, kMaxReduceFactor, "a reduction");
         } else if (isOption(arg, "rotation")) {
-            run.maxRotationDegrees = rangedNumber(arg, value, 1, 90, "degrees");
+            run.maxRotationDegrees =
+                rangedNumber(arg, value, kMinRotationDegrees, kMaxRotationDegrees, "degrees");
         } else {
             known = false;
             for (std::size_t side = 0; side < kSideCount; ++side) {
