@@ -1,7 +1,12 @@
 // The configuration dialog's layout (template 2003): the program's own table
-// in the platform's dialog resource format. The Linux program registers it
-// with its platform at start-up; the Windows program links rovanta.rc, which
-// a test keeps equal to it.
+// in the platform's dialog resource format, and the one place the dialog is
+// written down. The Linux program registers it with its platform at
+// start-up; the Windows program's resource script is made from it at build
+// time (cmake/dialog-rc.cmake, which also reads kConfigControlCount).
+//
+//   kConfigControlCount   how many controls the dialog has
+//   configDialogTemplate  the frame and the controls in tab order
+//   findDialogControl     a control by its id
 #pragma once
 
 #include <cstddef>
