@@ -35,10 +35,11 @@ constexpr DialogControl control(ControlKind kind, std::int32_t id, const char* c
 }  // namespace
 
 // The dialog in tab order, one control per line: the Windows program's
-// resource script is made from these lines at build time
+// resource script is made from this file at build time
 // (cmake/dialog-rc.cmake), which reads each line that starts with
-// "control(" and the frame's first two lines below; a caption holds no
-// escape but \".
+// "control(" and the three lines of configDialogTemplate's frame below,
+// and stops the build on one it cannot read. A caption holds no escape
+// but \".
 // clang-format off
 constexpr DialogControl kConfigControls[] = {
     control(DefaultPushButton, 1, "OK", 333, 244, 50, 14),
