@@ -13,7 +13,7 @@
 #include "platform/desktop/dialog_layout.h"
 #include "platform/desktop/hack_args.h"
 #include "platform/desktop/pixel_format.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "settings/settings.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "platform/headless/headless.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {

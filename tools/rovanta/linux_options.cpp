@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "host/saver_window.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "settings/settings.h"
 #if defined(ROVANTA_DESKTOP)
 #include "platform/desktop/hack_args.h"

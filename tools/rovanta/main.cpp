@@ -11,7 +11,7 @@
 #include "host/host_entry.h"
 #include "host/saver_window.h"
 #include "linux_options.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #if defined(ROVANTA_DESKTOP)
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/hack_args.h"

@@ -17,7 +17,7 @@
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
 #include "platform/desktop/hack_args.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 
 namespace desktop {
 

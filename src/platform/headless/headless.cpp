@@ -10,8 +10,8 @@
 
 #include <unistd.h>
 
-#include "platform/linux/backend.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/backend.h"
+#include "platform/core/linux_platform.h"
 
 namespace {
 

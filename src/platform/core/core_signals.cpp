@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {

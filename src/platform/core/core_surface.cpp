@@ -14,7 +14,7 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
-#include "platform/linux/core_state.h"
+#include "platform/core/core_state.h"
 
 struct plat::FrameSurface {
     cairo_surface_t* image;

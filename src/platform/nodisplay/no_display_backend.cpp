@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/linux/backend.h"
+#include "platform/core/backend.h"
 
 namespace {
 
