@@ -69,3 +69,10 @@ const char* sideText(std::size_t side);
 // other, so values below 1 are used as 1.
 std::int32_t renderPointStep();
 std::int32_t renderReduceFactor();
+
+inline constexpr std::int32_t kMinReduceFactor = 1;
+inline constexpr std::int32_t kMaxReduceFactor = 10;
+inline constexpr std::int32_t kMinPointStep = 1;
+inline constexpr std::int32_t kMaxPointStep = 10;
+inline constexpr std::int32_t kMinRotationDegrees = 1;
+inline constexpr std::int32_t kMaxRotationDegrees = 90;

@@ -1,12 +1,12 @@
 // Command line, libraries by name, registry, version, system parameters,
-// process exit, the fault guard, memory, cursor and time.
+// process exit, the fault guard, memory, cursor and time. Libraries, the
+// registry and the version come from the backend where it has them.
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,37 +19,13 @@ namespace linuxplat::detail {
 namespace {
 
 constexpr plat::Module kProgramInstance = 0x00400000;
-constexpr plat::Module kFirstLibrary = 0x10000000;
-constexpr plat::Module kLibraryStep = 0x00010000;
-
-constexpr long kErrorSuccess = 0;
+constexpr std::uint32_t kPlatformIdNt = 2;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorMoreData = 234;
-
-struct Library {
-    std::string name;
-    std::vector<LibraryExport> exports;
-    bool alreadyLoaded;
-    int references;
-};
-
-struct RegistryValue {
-    std::uint32_t type;
-    std::vector<std::uint8_t> data;
-};
 
 struct SystemState {
     std::string commandLine;
-    std::vector<Library> libraries;
-    // Keys by path in upper case ("" is HKEY_CURRENT_USER itself); values by
-    // name in upper case.
-    std::map<std::string, std::map<std::string, RegistryValue>> registry;
-    std::map<plat::Key, std::string> openKeys;
-    plat::Key nextKey = 0x1000;
-    std::uint32_t platformId = 2;  // the NT family
-    bool allocFails = false;
     bool screenSaverRunning = false;
 };
 
@@ -58,61 +34,12 @@ SystemState& sys() {
     return state;
 }
 
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return s;
-}
-
-// "a\\\\b\\" and "A\\B" name the same key.
-std::string keyPath(const std::string& text) {
-    std::string out;
-    for (char c : upper(text)) {
-        if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
-        out += c;
-    }
-    while (!out.empty() && out.back() == '\\') out.pop_back();
-    return out;
-}
-
-// The path of an open key ("" for HKEY_CURRENT_USER); false for a handle
-// that is not open.
-bool openKeyPath(plat::Key key, std::string* path) {
-    path->clear();
-    if (key == plat::HKEY_CURRENT_USER) return true;
-    auto it = sys().openKeys.find(key);
-    if (it == sys().openKeys.end()) return false;
-    *path = it->second;
-    return true;
-}
-
-std::string joinKey(const std::string& parent, const std::string& child) {
-    if (parent.empty()) return child;
-    if (child.empty()) return parent;
-    return parent + "\\" + child;
-}
-
-Library* libraryByHandle(plat::Module module) {
-    if (module < kFirstLibrary || (module - kFirstLibrary) % kLibraryStep != 0) return nullptr;
-    std::size_t index = (module - kFirstLibrary) / kLibraryStep;
-    auto& libs = sys().libraries;
-    return index < libs.size() ? &libs[index] : nullptr;
-}
-
-plat::Module handleOf(const Library& lib) {
-    return kFirstLibrary + static_cast<plat::Module>(&lib - sys().libraries.data()) * kLibraryStep;
-}
-
-// Win32 finds "mpr" as "MPR.DLL" and ignores a directory in the name.
-Library* libraryByName(const char* name) {
-    if (!name) return nullptr;
-    std::string base = name;
-    std::size_t slash = base.find_last_of("\\/");
-    if (slash != std::string::npos) base.erase(0, slash + 1);
-    if (base.find('.') == std::string::npos) base += ".DLL";
-    for (Library& lib : sys().libraries)
-        if (sameText(lib.name, base.c_str())) return &lib;
-    return nullptr;
+// The program's own file, as Windows puts it first on the command line.
+std::string executablePath(int argc, char** argv) {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0) return std::string(buffer, static_cast<std::size_t>(n));
+    return argc > 0 && argv[0] ? argv[0] : "";
 }
 
 // ---- the fault guard ---------------------------------------------------------
@@ -166,41 +93,12 @@ std::string commandLineFor(const std::string& exePath, int argc, const char* con
 
 void setCommandLine(const std::string& text) { sys().commandLine = text; }
 
+std::string previewTail(std::uint32_t window) { return "/p " + std::to_string(window); }
+
 int exitStatusFor(std::uint32_t exitCode) {
     if (exitCode == 0xFFFFFFFFu) return 255;
     return static_cast<int>(std::min<std::uint32_t>(exitCode, 254));
 }
-
-void registerLibrary(const char* name, const LibraryExport* exports, std::size_t count,
-                     bool alreadyLoaded) {
-    if (!name) return;
-    Library* lib = libraryByName(name);
-    if (!lib) {
-        sys().libraries.push_back(Library{name, {}, false, 0});
-        lib = &sys().libraries.back();
-    }
-    lib->exports.assign(exports, exports + count);
-    lib->alreadyLoaded = alreadyLoaded;
-    lib->references = alreadyLoaded ? 1 : 0;
-}
-
-int libraryReferences(const char* name) {
-    Library* lib = libraryByName(name);
-    return lib ? lib->references : 0;
-}
-
-void setRegistryValue(const char* path, const char* name, std::uint32_t type,
-                      const std::uint8_t* data, std::size_t size) {
-    std::string key = keyPath(path ? path : "");
-    // Every key on the way exists too.
-    for (std::size_t i = 0; i <= key.size(); ++i)
-        if (i == key.size() || key[i] == '\\') sys().registry[key.substr(0, i)];
-    sys().registry[key][upper(name ? name : "")] =
-        RegistryValue{type, std::vector<std::uint8_t>(data, data + size)};
-}
-
-void setPlatformId(std::uint32_t platformId) { sys().platformId = platformId; }
-void setGlobalAllocFails(bool fails) { sys().allocFails = fails; }
 
 void resetCore() {
     resetWindows();
@@ -214,15 +112,26 @@ namespace plat {
 using namespace linuxplat::detail;
 
 void linuxSetArguments(int argc, char** argv) {
-    std::string exe;
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0) {
-        exe.assign(buffer, static_cast<std::size_t>(n));
-    } else if (argc > 0 && argv[0]) {
-        exe = argv[0];
-    }
-    linuxplat::setCommandLine(linuxplat::commandLineFor(exe, argc, argv));
+    linuxplat::setCommandLine(linuxplat::commandLineFor(executablePath(argc, argv), argc, argv));
+}
+
+StartResult StartLinuxProgram(int argc, char** argv, int templateId,
+                              const DialogTemplate& dialog, const DrawTarget& target) {
+    linuxSetArguments(argc, argv);
+    linuxRegisterDialog(templateId, dialog);
+    Window window = 0;
+    StartResult result = target.kind == DrawTarget::CommandLine ? StartResult::CommandLine
+                                                                : StartResult::WindowUnusable;
+    if (backend().start) result = backend().start(target, &window);
+    if (result != StartResult::IntoWindow) return result;
+    // The host draws into the window as into a preview pane, which leaves
+    // input and locking to the window's owner.
+    const std::string exe = executablePath(argc, argv);
+    const std::string tail = linuxplat::previewTail(static_cast<std::uint32_t>(window));
+    const char* args[] = {exe.c_str(), tail.c_str()};
+    linuxplat::setCommandLine(linuxplat::commandLineFor(exe, 2, args));
+    std::atexit(linuxplat::endByTerminationSignal);
+    return result;
 }
 
 const char* GetCommandLineA() { return sys().commandLine.c_str(); }
@@ -230,85 +139,48 @@ const char* GetCommandLineA() { return sys().commandLine.c_str(); }
 // One byte is one character in the code page we use.
 const char* CharNextA(const char* p) { return (p && *p) ? p + 1 : p; }
 
+// The registry, libraries by name and the platform family are the backend's
+// to give; without them the password path finds no key and no library, as on
+// a system that has neither, and the version is the NT family's.
 Module GetModuleHandleA(const char* name) {
     if (!name) return kProgramInstance;
-    Library* lib = libraryByName(name);
-    return lib && lib->references > 0 ? handleOf(*lib) : 0;
+    return backend().loadedLibrary ? backend().loadedLibrary(name) : 0;
 }
 
 Module LoadLibraryA(const char* name) {
-    Library* lib = libraryByName(name);
-    if (!lib) return 0;
-    ++lib->references;
-    return handleOf(*lib);
+    return backend().loadLibrary ? backend().loadLibrary(name) : 0;
 }
 
 void* GetProcAddress(Module module, const char* name) {
-    Library* lib = libraryByHandle(module);
-    // Names below 0x10000 are ordinals on Win32; we export by name only.
-    if (!lib || lib->references <= 0 || reinterpret_cast<std::uintptr_t>(name) < 0x10000)
-        return nullptr;
-    for (const linuxplat::LibraryExport& e : lib->exports)
-        if (e.name && std::strcmp(e.name, name) == 0) return e.address;
-    return nullptr;
+    return backend().libraryExport ? backend().libraryExport(module, name) : nullptr;
 }
 
 bool FreeLibrary(Module module) {
-    Library* lib = libraryByHandle(module);
-    if (!lib || lib->references <= 0) return false;
-    --lib->references;
-    return true;
+    return backend().freeLibrary ? backend().freeLibrary(module) : false;
 }
 
 long RegOpenKeyA(Key parent, const char* subKey, Key* result) {
-    if (!result) return kErrorInvalidParameter;
-    std::string base;
-    if (!openKeyPath(parent, &base)) return kErrorInvalidHandle;
-    std::string path = joinKey(base, keyPath(subKey ? subKey : ""));
-    if (path.empty() && parent == HKEY_CURRENT_USER) {
-        *result = HKEY_CURRENT_USER;
-        return kErrorSuccess;
-    }
-    if (!sys().registry.count(path)) return kErrorFileNotFound;
-    Key key = sys().nextKey++;
-    sys().openKeys[key] = path;
-    *result = key;
-    return kErrorSuccess;
+    if (backend().regOpenKey) return backend().regOpenKey(parent, subKey, result);
+    return result ? kErrorFileNotFound : kErrorInvalidParameter;
 }
 
 long RegQueryValueExA(Key key, const char* valueName, std::uint32_t* type, std::uint8_t* data,
                       std::uint32_t* dataSize) {
-    std::string path;
-    if (!openKeyPath(key, &path)) return kErrorInvalidHandle;
-    if (data && !dataSize) return kErrorInvalidParameter;
-    auto k = sys().registry.find(path);
-    if (k == sys().registry.end()) return kErrorFileNotFound;
-    auto v = k->second.find(upper(valueName ? valueName : ""));
-    if (v == k->second.end()) return kErrorFileNotFound;
-    const RegistryValue& value = v->second;
-    auto size = static_cast<std::uint32_t>(value.data.size());
-    if (type) *type = value.type;
-    if (!data) {
-        if (dataSize) *dataSize = size;
-        return kErrorSuccess;
-    }
-    if (*dataSize < size) {
-        *dataSize = size;
-        return kErrorMoreData;
-    }
-    if (size) std::memcpy(data, value.data.data(), size);
-    *dataSize = size;
-    return kErrorSuccess;
+    if (backend().regQueryValue)
+        return backend().regQueryValue(key, valueName, type, data, dataSize);
+    // No key but the root is ever open, and the root holds no value.
+    return key == HKEY_CURRENT_USER ? kErrorFileNotFound : kErrorInvalidHandle;
 }
 
 long RegCloseKey(Key key) {
-    if (key == HKEY_CURRENT_USER) return kErrorSuccess;
-    return sys().openKeys.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+    if (backend().regCloseKey) return backend().regCloseKey(key);
+    return key == HKEY_CURRENT_USER ? 0 : kErrorInvalidHandle;
 }
 
 bool GetVersionPlatformId(std::uint32_t* platformId) {
-    if (!platformId || sys().platformId == 0) return false;
-    *platformId = sys().platformId;
+    if (backend().versionPlatformId) return backend().versionPlatformId(platformId);
+    if (!platformId) return false;
+    *platformId = kPlatformIdNt;
     return true;
 }
 
@@ -352,7 +224,7 @@ std::int32_t RunUnderFaultGuard(std::int32_t (*body)(void* context), void* conte
 }
 
 void* GlobalAllocFixed(std::size_t bytes) {
-    if (sys().allocFails) return nullptr;
+    if (backend().refuseAllocation && backend().refuseAllocation(bytes)) return nullptr;
     return std::malloc(bytes == 0 ? 1 : bytes);
 }
 
