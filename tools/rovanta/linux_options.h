@@ -4,7 +4,7 @@
 // (where to draw, settings for this one run, the frame rate). The modes
 // (/s, /p ID, /c) are left to the host.
 //
-//   HackRoute, LinuxOptions   what the command line asked for
+//   HackRoute, Information, LinuxOptions   what the command line asked for
 //   readLinuxOptions          read argv once into LinuxOptions
 //   parseXWindowId            an X window id in decimal or 0x hex
 //   answerInformation         print --help's or --version's answer
