@@ -1,6 +1,6 @@
 // The dialog resource format of our Linux platform: what a DIALOG statement of
-// a Windows resource script says, as a table. A program hands its tables to
-// the platform at start-up (see linux_platform.h), as a Windows program links
+// a Windows resource script says, as a table. A program hands its table to
+// the platform at start-up (plat::StartLinuxProgram), as a Windows program links
 // its compiled .rc; DialogBoxParamA then builds the dialog from the table of
 // the template id it is given. Positions and sizes are dialog units; styles
 // are the Win32 bits.

@@ -2,7 +2,7 @@
 //
 // Everything here is named after the Win32 operation it stands for and keeps
 // Win32's numeric values, so the Windows implementation (win32/) is a thin
-// pass-through and the Linux implementation (linux/, headless/) can be read
+// pass-through and the Linux implementation (core/ and its backends) can be read
 // against the same documentation. Handles are plain integers (0 is null) so
 // that a decimal window handle from a command line is a handle as it is.
 //
@@ -14,6 +14,7 @@
 //   system                 registry value, libraries by name, command line,
 //                          version, screen-saver-running state, exit, fault guard
 //   memory                 global memory for the depth buffer
+//   start (Linux only)     StartLinuxProgram: arguments, dialog tables, where to draw
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,9 @@
 #include <cstdio>
 
 #include "platform/pixel_surface.h"
+#if !defined(_WIN32)
+#include "platform/dialog_resource.h"
+#endif
 
 #if defined(_WIN32)
 #define PLATFORM_API __stdcall
@@ -179,7 +183,8 @@ struct TextMetrics {
 };
 
 // GetDC, CreateCompatibleDC, a 32-bit bitmap of width x height selected into
-// it, ReleaseDC. Null when any step fails.
+// it, ReleaseDC. Null when any step fails. Window 0 (the screen's DC) makes
+// a surface for drawing off screen.
 FrameSurface* CreateFrameSurface(Window window, std::int32_t width, std::int32_t height);
 // Deletes the bitmap and the memory DC.
 void DestroyFrameSurface(FrameSurface* surface);
@@ -302,5 +307,32 @@ bool CreateParentDirectories(const char* path);
 // GlobalAlloc(GMEM_FIXED) + GlobalLock; null on failure. GlobalFree releases.
 void* GlobalAllocFixed(std::size_t bytes);
 void GlobalFree(void* memory);
+
+#if !defined(_WIN32)
+// ---- Starting the Linux program ----------------------------------------------
+// Where the program's own options ask it to draw besides its modes: into a
+// window of another program, as a screen-saver daemon's hack does.
+struct DrawTarget {
+    enum Kind { CommandLine, RootWindow, GivenWindow } kind;
+    Window window;  // GivenWindow: the window; 0 when the options named none
+};
+
+enum class StartResult {
+    CommandLine,     // the host reads the command line as it is
+    IntoWindow,      // the command line is now the host's preview of the target
+    WindowUnusable,  // the target is no window that can be drawn in
+    Failed,          // no display to draw on; a line on stderr said why
+};
+
+// Called first by the Linux main, where a Windows program gets its command
+// line and links its compiled .rc: the arguments GetCommandLineA is built
+// from, and the dialog table DialogBoxParamA(templateId) builds (it must live
+// as long as the program). Puts the clean ending on SIGTERM, SIGINT and
+// SIGHUP in place for every mode, then says what `target` means on this
+// display. A program drawing into another's window that a termination signal
+// ends also ends by that signal after its tear-down, as a daemon expects.
+StartResult StartLinuxProgram(int argc, char** argv, int templateId,
+                              const DialogTemplate& dialog, const DrawTarget& target);
+#endif
 
 }  // namespace plat

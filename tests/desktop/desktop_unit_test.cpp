@@ -1,6 +1,6 @@
-// The desktop layer's rules that need no display: the daemon's switches, the
-// dialog's geometry and tab order, pixel layouts of other visuals, and where
-// the settings live when the environment names the file.
+// The desktop layer's rules that need no display: the dialog's geometry and
+// tab order, pixel layouts of other visuals, and where the settings live when
+// the environment names the file.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,98 +9,14 @@
 #include <vector>
 
 #include "host/dialog_template.h"
-#include "host/host_entry.h"
 #include "platform/desktop/dialog_layout.h"
-#include "platform/desktop/hack_args.h"
 #include "platform/desktop/pixel_format.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "settings/settings.h"
 
 namespace {
 
 using namespace desktop;
-
-HackArguments scan(std::initializer_list<const char*> args, const char* env = nullptr) {
-    std::vector<const char*> argv = {"rovanta"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return scanHackArguments(static_cast<int>(argv.size()), argv.data(), env);
-}
-
-TEST(HackSwitches, WindowIdsInDecimalAndHexadecimal) {
-    std::uint32_t id = 7;
-    EXPECT_TRUE(parseXWindowId("0x1c00007", &id));
-    EXPECT_EQ(id, 0x1c00007u);
-    EXPECT_TRUE(parseXWindowId("0X1C00007", &id));
-    EXPECT_EQ(id, 0x1c00007u);
-    EXPECT_TRUE(parseXWindowId(" 29360135\n", &id));
-    EXPECT_EQ(id, 29360135u);
-    EXPECT_TRUE(parseXWindowId("0xFFFFFFFF", &id));
-    EXPECT_EQ(id, 0xFFFFFFFFu);
-
-    id = 7;
-    for (const char* bad : {"", "0x", "12abc", "-5", "0x1g", "4294967296", "0x100000000", "  "})
-        EXPECT_FALSE(parseXWindowId(bad, &id)) << bad;
-    EXPECT_FALSE(parseXWindowId(nullptr, &id));
-    EXPECT_EQ(id, 7u) << "a refused text leaves the id alone";
-}
-
-TEST(HackSwitches, RootTakesTheDaemonsWindowOrTheRootWindow) {
-    HackArguments h = scan({"--root"}, "0x2a00005");
-    EXPECT_EQ(h.route, HackRoute::Root);
-    EXPECT_TRUE(h.windowGiven);
-    EXPECT_EQ(h.window, 0x2a00005u);
-
-    h = scan({"-root"}, "44040197");
-    EXPECT_EQ(h.route, HackRoute::Root);
-    EXPECT_EQ(h.window, 44040197u);
-
-    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
-        h = scan({"-root"}, unset);
-        EXPECT_EQ(h.route, HackRoute::Root);
-        EXPECT_FALSE(h.windowGiven) << "no variable: the root window";
-    }
-
-    // A variable we cannot read must not turn into drawing on the whole screen.
-    h = scan({"--root"}, "garbage");
-    EXPECT_TRUE(h.windowGiven);
-    EXPECT_EQ(h.window, 0u);
-}
-
-TEST(HackSwitches, WindowIdInEveryFormAndItWinsOverRoot) {
-    EXPECT_EQ(scan({"-window-id", "0x400001"}).window, 0x400001u);
-    EXPECT_EQ(scan({"--window-id", "1234"}).window, 1234u);
-    EXPECT_EQ(scan({"--window-id=0x99"}).window, 0x99u);
-    EXPECT_EQ(scan({"--window-id"}).route, HackRoute::WindowId);
-    EXPECT_EQ(scan({"--window-id"}).window, 0u) << "no value: a window the host refuses";
-    EXPECT_EQ(scan({"--window-id", "junk"}).window, 0u);
-
-    for (auto args : {std::initializer_list<const char*>{"-window-id", "17", "--root"},
-                      {"--root", "-fps", "--window-id", "17"}}) {
-        const HackArguments h = scan(args, "0x5");
-        EXPECT_EQ(h.route, HackRoute::WindowId);
-        EXPECT_EQ(h.window, 17u);
-    }
-    // Values of options are not switches, whatever they look like.
-    EXPECT_EQ(scan({"--side1", "-root"}).route, HackRoute::None);
-    EXPECT_EQ(scan({"--root", "--side2", "--window-id", "-delay", "5"}).route, HackRoute::Root);
-
-    // The host's own switches, and look-alikes, are left to the mode scan.
-    for (auto args : {std::initializer_list<const char*>{"/s"}, {"/p", "123"}, {"-rooted"},
-                      {"---root"}, {"/root"}, {"-window"}, {}})
-        EXPECT_EQ(scan(args).route, HackRoute::None);
-}
-
-TEST(HackSwitches, TheRewrittenTailIsTheHostsPreviewOfThatWindow) {
-    for (std::uint32_t id : {1u, 0x2a00005u, 0xFFFFFFFFu}) {
-        const std::string tail = previewTail(id);
-        const ModeChoice choice = chooseMode(tail.c_str(), false);
-        ASSERT_EQ(choice.mode, HostMode::Preview) << tail;
-        EXPECT_EQ(parseWindowHandle(choice.rest), id) << tail;
-    }
-    // 0 is kept as 0, which the host refuses with -1, as it must.
-    const std::string none = previewTail(0);
-    EXPECT_EQ(parseWindowHandle(chooseMode(none.c_str(), false).rest), 0u);
-}
 
 TEST(DialogLayout, TabWalksTheTemplatesTabStopsFromOk) {
     const std::vector<std::size_t> order = tabOrder(configDialogTemplate);

@@ -22,7 +22,7 @@
 #include "host/saver_window.h"
 #include "loader/side_loader.h"
 #include "platform/headless/headless.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"

@@ -8,7 +8,7 @@
 
 #include "host/dialog_template.h"
 #include "platform/headless/headless.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {

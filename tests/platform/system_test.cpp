@@ -9,8 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "host/host_entry.h"
 #include "platform/headless/headless.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -43,6 +44,18 @@ TEST_F(System, CommandLineQuotesAProgramPathThatWouldOtherwiseEndEarly) {
     const char* end = "";
     EXPECT_EQ(plat::CharNextA(end), end);
     EXPECT_EQ(plat::CharNextA("\xE9x") [0], 'x');
+}
+
+TEST_F(System, TheTailForAnotherProgramsWindowIsTheHostsPreviewOfIt) {
+    for (std::uint32_t id : {1u, 0x2a00005u, 0xFFFFFFFFu}) {
+        const std::string tail = linuxplat::previewTail(id);
+        const ModeChoice choice = chooseMode(tail.c_str(), false);
+        ASSERT_EQ(choice.mode, HostMode::Preview) << tail;
+        EXPECT_EQ(parseWindowHandle(choice.rest), id) << tail;
+    }
+    // 0 is kept as 0, which the host refuses with -1, as it must.
+    const std::string none = linuxplat::previewTail(0);
+    EXPECT_EQ(parseWindowHandle(chooseMode(none.c_str(), false).rest), 0u);
 }
 
 TEST_F(System, ExitStatusKeepsMinusOneApartFromEveryOtherCode) {

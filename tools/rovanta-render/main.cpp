@@ -225,21 +225,11 @@ bool writePng(const char* path, const PixelSurface& s, std::uint8_t* rgb) {
     return std::fclose(f) == 0;
 }
 
-// The frame goes into the platform's own frame surface, as in the saver,
-// so the credit line is drawn by the same code and font. That surface
-// belongs to a window; a hidden one of our own class stands in.
-plat::LResult toolWindowProc(plat::Window window, std::uint32_t message, plat::WParam wParam,
-                             plat::LParam lParam) {
-    return plat::DefWindowProcA(window, message, wParam, lParam);
-}
-
+// The frame goes into a frame surface of the platform's, as in the saver,
+// so the credit line is drawn by the same code and font; it belongs to no
+// window, so no display is needed.
 plat::FrameSurface* createSurface(std::int32_t width, std::int32_t height) {
-    const plat::WindowClass windowClass{0, toolWindowProc, 0, 0, "RovantaRenderTool"};
-    plat::RegisterClassA(windowClass);
-    const plat::Window window = plat::CreateWindowExA(0, "RovantaRenderTool", "rovanta-render",
-                                                      plat::WS_POPUP, 0, 0, width, height, 0, 0);
-    if (window == 0) return nullptr;
-    return plat::CreateFrameSurface(window, width, height);
+    return plat::CreateFrameSurface(0, width, height);
 }
 
 int run(const Options& o) {

@@ -1,7 +1,8 @@
-// The Linux program. The host takes it from here, exactly as on Windows: it
-// reads the command line itself and ends the process with its exit code.
-// The configuration dialog's table is handed to the platform first, where
-// the Windows program (win_main.cpp) links rovanta.rc.
+// The Linux program. It reads its own options once, hands the platform the
+// dialog's table (where the Windows program, win_main.cpp, links rovanta.rc)
+// and where to draw, and the host takes it from there, exactly as on
+// Windows: it reads the command line itself and ends the process with its
+// exit code.
 #include <unistd.h>
 
 #include <cstdint>
@@ -11,33 +12,25 @@
 #include "host/host_entry.h"
 #include "host/saver_window.h"
 #include "linux_options.h"
-#include "platform/linux/linux_platform.h"
-#if defined(ROVANTA_DESKTOP)
-#include "platform/desktop/desktop.h"
-#include "platform/desktop/hack_args.h"
-#endif
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    int status = 0;
-    if (answerInformationOption(argc, argv, &status)) return status;
-    plat::linuxSetArguments(argc, argv);
-    plat::linuxRegisterDialog(kConfigDialogTemplateId, configDialogTemplate);
+    LinuxOptions options;
+    readLinuxOptions(argc, argv, std::getenv("XSCREENSAVER_WINDOW"), &options);
+    if (options.information != Information::None) return answerInformation(options.information);
     saverRunOptions.seedMix = static_cast<std::uint32_t>(getpid());
-#if defined(ROVANTA_DESKTOP)
-    // The daemon's switches become the preview route before the host's mode
-    // scan reads the command line.
-    switch (desktop::applyHackArguments(argc, argv)) {
-    case desktop::HackStart::Unusable:
+    switch (plat::StartLinuxProgram(argc, argv, kConfigDialogTemplateId, configDialogTemplate,
+                                    drawTargetOf(options))) {
+    case plat::StartResult::WindowUnusable:
+        reportUnusableWindow(options);
         return 1;
-    case desktop::HackStart::Hack:
-        saverRunOptions.hack = true;
-        readRunOptions(argc, argv);
-        // The daemon expects a hack it ends to end by that signal.
-        std::atexit(endByTheTerminationSignal);
+    case plat::StartResult::Failed:
+        return 1;
+    case plat::StartResult::IntoWindow:
+        applyRunOptions(options);
         break;
-    case desktop::HackStart::NotAHack:
+    case plat::StartResult::CommandLine:
         break;
     }
-#endif
     hostEntry();
 }

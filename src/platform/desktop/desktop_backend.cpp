@@ -14,10 +14,8 @@
 #include <ctime>
 #include <string>
 
-#include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_internal.h"
-#include "platform/desktop/hack_args.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 
 namespace desktop {
 
@@ -133,7 +131,22 @@ FILE* openLog(const char* variable) {
     return std::fopen(path, "a");
 }
 
-const linuxplat::Backend backendTable = {
+// The clean ending must be in place before anything else runs: a daemon may
+// end us right after starting us. Drawing into another's window means nobody
+// sees a box: messages go to stderr, which the daemon logs.
+plat::StartResult start(const plat::DrawTarget& target, plat::Window* window) {
+    ensureSources();
+    if (target.kind == plat::DrawTarget::CommandLine) return plat::StartResult::CommandLine;
+    hackMode = true;
+    const plat::Window into =
+        target.kind == plat::DrawTarget::RootWindow ? x11::rootWindow() : target.window;
+    if (!x11::connect()) return plat::StartResult::Failed;  // it said why
+    if (into == 0 || !x11::foreignWindow(into, nullptr)) return plat::StartResult::WindowUnusable;
+    *window = into;
+    return plat::StartResult::IntoWindow;
+}
+
+const linuxplat::Backend kBackend = {
     .name = "desktop",
     .nowMs = nowMs,
     .sleep = sleepMs,
@@ -159,6 +172,16 @@ const linuxplat::Backend backendTable = {
     .messagePosted = nullptr,
     .allocateFrameMemory = x11::allocateFrameMemory,
     .releaseFrameMemory = x11::releaseFrameMemory,
+    .regOpenKey = nullptr,  // no registry, no libraries by name
+    .regQueryValue = nullptr,
+    .regCloseKey = nullptr,
+    .loadLibrary = nullptr,
+    .loadedLibrary = nullptr,
+    .libraryExport = nullptr,
+    .freeLibrary = nullptr,
+    .versionPlatformId = nullptr,
+    .refuseAllocation = nullptr,
+    .start = start,
 };
 
 }  // namespace
@@ -186,48 +209,10 @@ void logBox(const char* caption, const char* text) {
     std::fflush(log);
 }
 
-HackStart applyHackArguments(int argc, char** argv) {
-    // A daemon may end us right after starting us: the clean ending must be
-    // in place before anything else runs.
-    ensureSources();
-    const char* envWindow = std::getenv("XSCREENSAVER_WINDOW");
-    const HackArguments hack = scanHackArguments(argc, argv, envWindow);
-    if (hack.route == HackRoute::None) return HackStart::NotAHack;
-    hackMode = true;
-    std::uint32_t window = hack.window;
-    if (hack.route == HackRoute::Root && !hack.windowGiven) window = x11::rootWindow();
-    // The daemon logs what a hack says: name the window that cannot be used
-    // rather than end without a word.
-    if (!x11::connect()) return HackStart::Unusable;  // it said why
-    if (window == 0 || !x11::foreignWindow(window, nullptr)) {
-        if (hack.route == HackRoute::Root)
-            std::fprintf(stderr, "rovanta: XSCREENSAVER_WINDOW=\"%s\" is not a usable window\n",
-                         envWindow ? envWindow : "");
-        else if (window == 0)
-            std::fprintf(stderr, "rovanta: --window-id needs the id of a window\n");
-        else
-            std::fprintf(stderr, "rovanta: window 0x%lx is not a usable window\n",
-                         static_cast<unsigned long>(window));
-        return HackStart::Unusable;
-    }
-
-    std::string exe;
-    char buffer[4096];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0)
-        exe.assign(buffer, static_cast<std::size_t>(n));
-    else if (argc > 0 && argv[0])
-        exe = argv[0];
-    const std::string tail = previewTail(window);
-    const char* args[] = {exe.c_str(), tail.c_str()};
-    linuxplat::setCommandLine(linuxplat::commandLineFor(exe, 2, args));
-    return HackStart::Hack;
-}
-
 }  // namespace desktop
 
 namespace linuxplat {
 
-const Backend& activeBackend() { return desktop::backendTable; }
+const Backend& activeBackend() { return desktop::kBackend; }
 
 }  // namespace linuxplat

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/backend.h"
+#include "platform/core/backend.h"
 
 namespace desktop {
 

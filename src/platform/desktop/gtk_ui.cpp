@@ -19,7 +19,7 @@
 #include "platform/desktop/desktop_internal.h"
 #include "platform/desktop/dialog_layout.h"
 #include "platform/dialog_resource.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 
 namespace desktop::gtkui {
 

@@ -1,6 +1,7 @@
 // The headless backend: a virtual clock, a timeline of scripted actions and
 // records of everything the program showed, for tests.
 #include "platform/headless/headless.h"
+#include "platform/headless/headless_system.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,8 +11,8 @@
 
 #include <unistd.h>
 
-#include "platform/linux/backend.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/backend.h"
+#include "platform/core/linux_platform.h"
 
 namespace {
 
@@ -231,32 +232,44 @@ void systemParameter(std::uint32_t action, std::uint32_t param, std::uint32_t fl
 
 void messagePosted(const plat::Msg& msg, bool) { st().posted.push_back(msg); }
 
+namespace services = headless::system;
+
 const linuxplat::Backend kBackend{
-    "headless",
-    nowMs,
-    sleepMs,
-    pollEvents,
-    waitEvents,
-    createWindow,
-    destroyWindowHook,
-    fillClientBlack,
-    present,
-    foreignWindow,
-    findForeignWindow,
-    nullptr,  // setForeground: the core's record is the truth
-    nullptr,  // getForeground
-    messageBox,
-    showDialog,
-    hideDialog,
-    nullptr,  // dialogItemChanged: nothing shows the items
-    chooseOpenFile,
-    hideCursor,
-    cursorPos,
-    screenSize,
-    systemParameter,
-    messagePosted,
-    nullptr,  // allocateFrameMemory: the core's own memory
-    nullptr,  // releaseFrameMemory
+    .name = "headless",
+    .nowMs = nowMs,
+    .sleep = sleepMs,
+    .pollEvents = pollEvents,
+    .waitEvents = waitEvents,
+    .createWindow = createWindow,
+    .destroyWindow = destroyWindowHook,
+    .fillClientBlack = fillClientBlack,
+    .present = present,
+    .foreignWindow = foreignWindow,
+    .findForeignWindow = findForeignWindow,
+    .setForeground = nullptr,  // the core's record is the truth
+    .getForeground = nullptr,
+    .messageBox = messageBox,
+    .showDialog = showDialog,
+    .hideDialog = hideDialog,
+    .dialogItemChanged = nullptr,  // nothing shows the items
+    .chooseOpenFile = chooseOpenFile,
+    .hideCursor = hideCursor,
+    .cursorPos = cursorPos,
+    .screenSize = screenSize,
+    .systemParameter = systemParameter,
+    .messagePosted = messagePosted,
+    .allocateFrameMemory = nullptr,  // the core's own memory
+    .releaseFrameMemory = nullptr,
+    .regOpenKey = services::regOpenKey,
+    .regQueryValue = services::regQueryValue,
+    .regCloseKey = services::regCloseKey,
+    .loadLibrary = services::loadLibrary,
+    .loadedLibrary = services::loadedLibrary,
+    .libraryExport = services::libraryExport,
+    .freeLibrary = services::freeLibrary,
+    .versionPlatformId = services::versionPlatformId,
+    .refuseAllocation = services::refuseAllocation,
+    .start = nullptr,  // tests set the command line themselves
 };
 
 plat::Window inputTarget(plat::Window window) {
@@ -289,6 +302,7 @@ namespace headless {
 
 void reset() {
     linuxplat::resetCore();
+    system::reset();
     st() = HeadlessState{};
 }
 
@@ -403,38 +417,38 @@ void closeDialog() {
 
 void setRegistryValue(const std::string& path, const std::string& name,
                       const std::vector<std::uint8_t>& bytes, std::uint32_t type) {
-    linuxplat::setRegistryValue(path.c_str(), name.c_str(), type, bytes.data(), bytes.size());
+    system::setRegistryValue(path.c_str(), name.c_str(), type, bytes.data(), bytes.size());
 }
 
 void installPasswordVerifier(bool withExport) {
-    static const linuxplat::LibraryExport exports[] = {
+    static const system::LibraryExport exports[] = {
         {"VerifyScreenSavePwd", reinterpret_cast<void*>(&verifyScreenSavePwd)}};
-    linuxplat::registerLibrary("PASSWORD.CPL", exports, withExport ? 1 : 0, false);
+    system::registerLibrary("PASSWORD.CPL", exports, withExport ? 1 : 0, false);
 }
 void setPasswordAnswer(std::int32_t answer) { st().passwordAnswer = answer; }
 void setPasswordHook(std::function<void(plat::Window)> hook) { st().passwordHook = std::move(hook); }
 const std::vector<plat::Window>& passwordVerifyCalls() { return st().verifyCalls; }
 
 void installPasswordChanger(bool withExport) {
-    static const linuxplat::LibraryExport exports[] = {
+    static const system::LibraryExport exports[] = {
         {"PwdChangePasswordA", reinterpret_cast<void*>(&pwdChangePasswordA)}};
-    linuxplat::registerLibrary("MPR.DLL", exports, withExport ? 1 : 0, false);
+    system::registerLibrary("MPR.DLL", exports, withExport ? 1 : 0, false);
 }
 const std::vector<PasswordChangeCall>& passwordChangeCalls() { return st().changeCalls; }
 
 void installInputMethod(bool alreadyLoaded, bool withExport) {
-    static const linuxplat::LibraryExport exports[] = {
+    static const system::LibraryExport exports[] = {
         {"ImmAssociateContext", reinterpret_cast<void*>(&immAssociateContext)}};
-    linuxplat::registerLibrary("IMM32.DLL", exports, withExport ? 1 : 0, alreadyLoaded);
+    system::registerLibrary("IMM32.DLL", exports, withExport ? 1 : 0, alreadyLoaded);
 }
 void setDefaultInputContext(std::uintptr_t context) { st().defaultContext = context; }
 const std::vector<InputContextCall>& inputContextCalls() { return st().contextCalls; }
-int libraryReferences(const std::string& name) { return linuxplat::libraryReferences(name.c_str()); }
+int libraryReferences(const std::string& name) { return system::libraryReferences(name.c_str()); }
 
 void setWin95Family(bool win95) {
-    linuxplat::setPlatformId(win95 ? plat::VER_PLATFORM_WIN32_WINDOWS : 2);
+    system::setPlatformId(win95 ? plat::VER_PLATFORM_WIN32_WINDOWS : 2);
 }
-void setVersionFails(bool fails) { linuxplat::setPlatformId(fails ? 0 : 2); }
+void setVersionFails(bool fails) { system::setPlatformId(fails ? 0 : 2); }
 
 const std::vector<plat::Msg>& postedMessages() { return st().posted; }
 int frameCount() { return st().frames; }
@@ -448,6 +462,6 @@ int cursorHideCount() { return st().cursorHides; }
 void showCursor() { st().cursorHidden = false; }
 const std::vector<SystemParameterCall>& systemParameterCalls() { return st().spi; }
 
-void setGlobalAllocFails(bool fails) { linuxplat::setGlobalAllocFails(fails); }
+void setGlobalAllocFails(bool fails) { system::setAllocationFails(fails); }
 
 }  // namespace headless

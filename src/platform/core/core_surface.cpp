@@ -14,7 +14,7 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
-#include "platform/linux/core_state.h"
+#include "platform/core/core_state.h"
 
 struct plat::FrameSurface {
     cairo_surface_t* image;
@@ -106,11 +106,12 @@ namespace plat {
 using namespace linuxplat::detail;
 
 FrameSurface* CreateFrameSurface(Window window, std::int32_t width, std::int32_t height) {
-    if (!findWindow(window) || width < 0 || height < 0) return nullptr;
+    // Window 0 is the screen, as for GetDC(NULL): a surface shown in no window.
+    if ((window != 0 && !findWindow(window)) || width < 0 || height < 0) return nullptr;
     // Memory the display can read directly spares a copy of every frame.
     void* memory = nullptr;
     const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width);
-    if (stride > 0 && width > 0 && height > 0 && backend().allocateFrameMemory)
+    if (window != 0 && stride > 0 && width > 0 && height > 0 && backend().allocateFrameMemory)
         memory = backend().allocateFrameMemory(
             window, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
     cairo_surface_t* image =

@@ -8,8 +8,8 @@
 // the same way in its own directory; the link stays as it is.
 //
 // Wherever that route cannot be taken the file is cut and written in place,
-// the write such a file has always had, so the call never fails where that
-// write would have worked and never works where it would have failed. Only
+// as a plain fopen(path, "wb") would write it, so the call never fails where
+// such a write would work and never works where it would fail. Only
 // plain files are written at all: a FIFO would hold the save until some
 // reader came, a device is no place for settings. Each kind of file takes its
 // route in replaceFileContents below; a new kind is one more case there.

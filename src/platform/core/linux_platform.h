@@ -1,5 +1,6 @@
-// Linux-only entry points of our platform layer: what the program's main and
-// the tests need beyond platform.h.
+// The Linux core's entry points beyond platform.h, for its backends and the
+// tests: the command line, the dialog tables, the exit status, the
+// termination signals.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +10,12 @@
 
 namespace plat {
 
-// Called first by main: the arguments GetCommandLineA is built from.
+// StartLinuxProgram's first steps. The arguments GetCommandLineA is built
+// from.
 void linuxSetArguments(int argc, char** argv);
-// Called by main before the program runs, as a Windows program links its
-// compiled .rc: DialogBoxParamA(templateId) then builds the dialog from this
-// table (which must live as long as the program). A template registered again
-// replaces the earlier table; a reset of the platform keeps them all.
+// DialogBoxParamA(templateId) builds the dialog from this table (which must
+// live as long as the program). A template registered again replaces the
+// earlier table; a reset of the platform keeps them all.
 void linuxRegisterDialog(int templateId, const DialogTemplate& dialog);
 
 }  // namespace plat
@@ -29,6 +30,9 @@ std::string commandLineFor(const std::string& exePath, int argc, const char* con
 const DialogTemplate* findDialogTemplate(int templateId);
 // Replaces the command line outright (tests).
 void setCommandLine(const std::string& text);
+// The tail the host's mode scan reads for a preview into `window`: what the
+// command line becomes when the program draws into another's window.
+std::string previewTail(std::uint32_t window);
 
 // A Linux exit status holds 8 bits: -1 (no mode) stays recognisable as 255,
 // and every other code is capped at 254 so that a large success value (the
@@ -45,5 +49,8 @@ void drainTerminationWakeups();
 // by the signal itself (rather than with an exit status) can, after its
 // tear-down, restore the signal's default action and raise it again.
 int terminationSignal();
+// Registered with atexit: a termination signal that ended the run ends the
+// process too, by the signal's default action, once the tear-down is done.
+void endByTerminationSignal();
 
 }  // namespace linuxplat

@@ -1,12 +1,13 @@
 // The backend of a program built without any display layer. Everything that
-// needs no screen works (the command line, the no-mode exit); the first
-// attempt to show a window or a dialog says why it cannot and ends the
-// process with status 1, rather than pretending to run.
+// needs no screen works (the command line, the no-mode exit, frame surfaces
+// drawn off screen); the first attempt to show a window or a dialog, or to
+// draw into another's window, says why it cannot and the process ends with
+// status 1, rather than pretending to run.
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/linux/backend.h"
+#include "platform/core/backend.h"
 
 namespace {
 
@@ -63,11 +64,51 @@ void screenSize(std::int32_t* width, std::int32_t* height) {
     *height = 0;
 }
 
+plat::StartResult start(const plat::DrawTarget& target, plat::Window*) {
+    if (target.kind == plat::DrawTarget::CommandLine) return plat::StartResult::CommandLine;
+    std::fprintf(stderr, "rovanta: cannot draw into another window: this build has no display "
+                         "layer\n");
+    return plat::StartResult::Failed;
+}
+
+// No registry, no libraries by name: the core's answers for a system
+// without them.
 const linuxplat::Backend kBackend{
-    "no display", nowMs,     sleepMs,  pollEvents, waitEvents, createWindow, destroyWindow,
-    fillClientBlack, present, nullptr,  nullptr,    nullptr,    nullptr,      messageBox,
-    showDialog,    hideDialog, nullptr, chooseOpenFile, hideCursor, cursorPos, screenSize,
-    nullptr,       nullptr,   nullptr,  nullptr,
+    .name = "no display",
+    .nowMs = nowMs,
+    .sleep = sleepMs,
+    .pollEvents = pollEvents,
+    .waitEvents = waitEvents,
+    .createWindow = createWindow,
+    .destroyWindow = destroyWindow,
+    .fillClientBlack = fillClientBlack,
+    .present = present,
+    .foreignWindow = nullptr,
+    .findForeignWindow = nullptr,
+    .setForeground = nullptr,
+    .getForeground = nullptr,
+    .messageBox = messageBox,
+    .showDialog = showDialog,
+    .hideDialog = hideDialog,
+    .dialogItemChanged = nullptr,
+    .chooseOpenFile = chooseOpenFile,
+    .hideCursor = hideCursor,
+    .cursorPos = cursorPos,
+    .screenSize = screenSize,
+    .systemParameter = nullptr,
+    .messagePosted = nullptr,
+    .allocateFrameMemory = nullptr,
+    .releaseFrameMemory = nullptr,
+    .regOpenKey = nullptr,
+    .regQueryValue = nullptr,
+    .regCloseKey = nullptr,
+    .loadLibrary = nullptr,
+    .loadedLibrary = nullptr,
+    .libraryExport = nullptr,
+    .freeLibrary = nullptr,
+    .versionPlatformId = nullptr,
+    .refuseAllocation = nullptr,
+    .start = start,
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/backend.h"
+#include "platform/core/backend.h"
 #include "platform/platform.h"
 
 namespace linuxplat::detail {

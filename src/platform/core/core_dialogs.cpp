@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/dialog_resource.h"
-#include "platform/linux/core_state.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/core/core_state.h"
+#include "platform/core/linux_platform.h"
 
 namespace linuxplat::detail {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/linux/core_state.h"
+#include "platform/core/core_state.h"
 
 namespace linuxplat::detail {
 

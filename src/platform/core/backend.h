@@ -3,9 +3,10 @@
 // The core (this folder) owns everything that is the same with or without a
 // screen: the window table, the message queue and timers, DefWindowProcA,
 // dialogs' item texts and modal loops, the frame surface and its text, the
-// registry, libraries by name, the command line. What needs a display (or a
-// stand-in for one) it asks of a Backend: time, waiting for events, realising
-// windows, presenting frames, the user-facing boxes and the cursor.
+// command line. What needs a display (or a stand-in for one) it asks of a
+// Backend: time, waiting for events, realising windows, presenting frames,
+// the user-facing boxes and the cursor; and the system services a backend may
+// offer (registry, libraries by name).
 //
 // A backend library defines linuxplat::activeBackend() and is linked into ONE
 // static library together with the core's objects; so a program picks its
@@ -130,6 +131,36 @@ struct Backend {
     // or null result: the core allocates the memory itself. May be null.
     void* (*allocateFrameMemory)(plat::Window window, std::size_t bytes);
     void (*releaseFrameMemory)(void* memory);
+
+    // ---- system services --------------------------------------------------------
+    // The current user's registry and libraries loaded by name, which only the
+    // password path of the Windows 95 family asks for. Each may be null: the
+    // core then answers as a system without the service does (every key
+    // missing, ERROR_FILE_NOT_FOUND; no library loads).
+    // RegOpenKeyA, RegQueryValueExA, RegCloseKey with their Win32 results.
+    long (*regOpenKey)(plat::Key parent, const char* subKey, plat::Key* result);
+    long (*regQueryValue)(plat::Key key, const char* valueName, std::uint32_t* type,
+                          std::uint8_t* data, std::uint32_t* dataSize);
+    long (*regCloseKey)(plat::Key key);
+    // LoadLibraryA; GetModuleHandleA of a named library (0 unless loaded);
+    // GetProcAddress; FreeLibrary.
+    plat::Module (*loadLibrary)(const char* name);
+    plat::Module (*loadedLibrary)(const char* name);
+    void* (*libraryExport)(plat::Module module, const char* name);
+    bool (*freeLibrary)(plat::Module module);
+    // GetVersionPlatformId. Null: the NT family (2).
+    bool (*versionPlatformId)(std::uint32_t* platformId);
+    // Asked before each GlobalAllocFixed; true makes it fail. Null: never.
+    bool (*refuseAllocation)(std::size_t bytes);
+
+    // ---- the program's start ------------------------------------------------------
+    // Called once by plat::StartLinuxProgram, after the command line and the
+    // dialog tables are in place: put in place what every mode needs from the
+    // start, and say what `target` means on this display. For a target other
+    // than CommandLine: IntoWindow with *window set to the window to draw
+    // into, WindowUnusable, or Failed after a line on stderr. Null: only the
+    // command line's modes exist; any other target is unusable.
+    plat::StartResult (*start)(const plat::DrawTarget& target, plat::Window* window);
 };
 
 inline constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};
@@ -189,31 +220,8 @@ std::string dialogItemText(plat::Window dialog, int itemId);
 plat::Window activeDialog();
 bool dialogEnded(plat::Window dialog);
 
-// Libraries reached by name (LoadLibraryA). Exports are plain addresses of
-// functions with the PLATFORM_API convention.
-struct LibraryExport {
-    const char* name;
-    void* address;
-};
-// Makes `name` loadable with these exports (copied; names must outlive the
-// registration). alreadyLoaded: GetModuleHandleA finds it before any load.
-void registerLibrary(const char* name, const LibraryExport* exports, std::size_t count,
-                     bool alreadyLoaded);
-// How many LoadLibraryA references are held (plus one if already loaded).
-int libraryReferences(const char* name);
-
-// The registry of the current user: value `name` under `path` (below
-// HKEY_CURRENT_USER, "\\"-separated, any letter case).
-void setRegistryValue(const char* path, const char* name, std::uint32_t type,
-                      const std::uint8_t* data, std::size_t size);
-
-// GetVersionPlatformId's answer (2, the NT family, unless set).
-void setPlatformId(std::uint32_t platformId);
-// While set, GlobalAllocFixed fails.
-void setGlobalAllocFails(bool fails);
-
 // Forget every window (without messages), class, timer, queued message, quit
-// request, registry value, library, dialog and setting: a fresh process.
+// request, dialog and setting: a fresh process. The backend resets its own.
 void resetCore();
 
 }  // namespace linuxplat

@@ -10,10 +10,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -63,6 +66,18 @@ void drainTerminationWakeups() {
 }
 
 int terminationSignal() { return caughtSignal; }
+
+void endByTerminationSignal() {
+    const int signal = caughtSignal;
+    if (signal == 0) return;
+    std::fflush(nullptr);
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(signal);
+}
 
 }  // namespace linuxplat
 
