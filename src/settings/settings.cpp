@@ -35,12 +35,6 @@ namespace {
 
 constexpr char kSettingsFileName[] = "rovanta.cfg";
 
-#if defined(_WIN32)
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
-
 // Appends text to out (holding `used` characters), never past outSize - 1.
 std::size_t appendBounded(char* out, std::size_t outSize, std::size_t used, const char* text,
                           std::size_t length) {
@@ -83,14 +77,6 @@ void settingsPathFromCommandLine(const char* commandLine, char separator, char* 
     appendBounded(out, outSize, used, kSettingsFileName, sizeof kSettingsFileName - 1);
 }
 
-bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize) {
-    if (value == nullptr || value[0] == '\0' || out == nullptr || outSize == 0) return false;
-    const std::size_t length = std::strlen(value);
-    out[0] = '\0';
-    if (length < outSize) std::memcpy(out, value, length + 1);
-    return true;
-}
-
 namespace {
 
 // Set when settingsPath is the user's own file (or the one ROVANTA_CONFIG
@@ -106,44 +92,11 @@ void makeParentDirectories(const char* path) {
 
 }  // namespace
 
-bool settingsPathForUser(const char* configHome, const char* home, char* out,
-                         std::size_t outSize) {
-    if (out == nullptr || outSize == 0) return false;
-    const char* base = nullptr;
-    const char* rest = nullptr;
-    if (configHome != nullptr && configHome[0] == '/') {
-        base = configHome;
-        rest = "/rovanta/rovanta.cfg";
-    } else if (home != nullptr && home[0] == '/') {
-        base = home;
-        rest = "/.config/rovanta/rovanta.cfg";
-    } else {
-        return false;
-    }
-    const std::size_t baseLength = std::strlen(base);
-    const std::size_t restLength = std::strlen(rest);
-    out[0] = '\0';
-    if (baseLength + restLength < outSize) {
-        std::memcpy(out, base, baseLength);
-        std::memcpy(out + baseLength, rest, restLength + 1);
-    }
-    return true;
-}
-
 void buildSettingsPath() {
-    pathIsUsers = true;
-#if !defined(_WIN32)
-    // An installed program's directory is not the user's to write, and a
-    // directory every user writes is no place for one user's settings: each
-    // user has a file of their own, which the environment may name outright.
-    if (settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), settingsPath, kPathSize))
-        return;
-    if (settingsPathForUser(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), settingsPath,
-                            kPathSize))
-        return;
-#endif
-    pathIsUsers = false;
-    settingsPathFromCommandLine(plat::GetCommandLineA(), kPathSeparator, settingsPath, kPathSize);
+    pathIsUsers = plat::SettingsFileLocation(settingsPath, kPathSize);
+    if (!pathIsUsers)
+        settingsPathFromCommandLine(plat::GetCommandLineA(), plat::kPathSeparator, settingsPath,
+                                    kPathSize);
 }
 
 void setDefaultSettings() {

@@ -251,7 +251,7 @@ TEST_F(ConfigEnvironment, TheVariableElseTheUsersOwnFileElseThePathRule) {
 TEST_F(ConfigEnvironment, APathThatDoesNotFitIsNeverCutIntoAnotherFile) {
     const std::string longest(kPathSize - 1, 'a');
     char out[kPathSize] = "x";
-    EXPECT_TRUE(settingsPathFromEnvironment(longest.c_str(), out, sizeof out));
+    EXPECT_TRUE(linuxplat::settingsPathFromEnvironment(longest.c_str(), out, sizeof out));
     EXPECT_EQ(std::string(out), longest);
 
     const std::string tooLong(kPathSize, 'a');
@@ -261,8 +261,8 @@ TEST_F(ConfigEnvironment, APathThatDoesNotFitIsNeverCutIntoAnotherFile) {
     EXPECT_FALSE(saveSettings());
 
     char untouched[8] = "keep";
-    EXPECT_FALSE(settingsPathFromEnvironment(nullptr, untouched, sizeof untouched));
-    EXPECT_FALSE(settingsPathFromEnvironment("", untouched, sizeof untouched));
+    EXPECT_FALSE(linuxplat::settingsPathFromEnvironment(nullptr, untouched, sizeof untouched));
+    EXPECT_FALSE(linuxplat::settingsPathFromEnvironment("", untouched, sizeof untouched));
     EXPECT_STREQ(untouched, "keep");
 }
 

@@ -1,5 +1,5 @@
-// Files for the application: a plain file opened for reading, and
-// ReplaceFileContents.
+// Files for the application: a plain file opened for reading,
+// ReplaceFileContents, and where the user's settings file lies.
 //
 // ReplaceFileContents: a file's new contents written beside it and renamed
 // over it, so a crash or a full disk in the middle leaves the old file and a
@@ -29,6 +29,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "platform/linux/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -238,6 +239,48 @@ bool plat::CreateParentDirectories(const char* path) {
         if (mkdir(prefix, 0700) != 0 && errno != EEXIST) return false;
     }
     return true;
+}
+
+bool linuxplat::settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize) {
+    if (value == nullptr || value[0] == '\0' || out == nullptr || outSize == 0) return false;
+    const std::size_t length = std::strlen(value);
+    out[0] = '\0';
+    if (length < outSize) std::memcpy(out, value, length + 1);
+    return true;
+}
+
+bool linuxplat::settingsPathForUser(const char* configHome, const char* home, char* out,
+                                    std::size_t outSize) {
+    if (out == nullptr || outSize == 0) return false;
+    const char* base = nullptr;
+    const char* rest = nullptr;
+    if (configHome != nullptr && configHome[0] == '/') {
+        base = configHome;
+        rest = "/rovanta/rovanta.cfg";
+    } else if (home != nullptr && home[0] == '/') {
+        base = home;
+        rest = "/.config/rovanta/rovanta.cfg";
+    } else {
+        return false;
+    }
+    const std::size_t baseLength = std::strlen(base);
+    const std::size_t restLength = std::strlen(rest);
+    out[0] = '\0';
+    if (baseLength + restLength < outSize) {
+        std::memcpy(out, base, baseLength);
+        std::memcpy(out + baseLength, rest, restLength + 1);
+    }
+    return true;
+}
+
+// An installed program's directory is not the user's to write, and a
+// directory every user writes is no place for one user's settings: each user
+// has a file of their own, which the environment may name outright.
+bool plat::SettingsFileLocation(char* out, std::size_t outSize) {
+    if (linuxplat::settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), out, outSize))
+        return true;
+    return linuxplat::settingsPathForUser(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), out,
+                                          outSize);
 }
 
 std::FILE* plat::OpenFileForReading(const char* path) {

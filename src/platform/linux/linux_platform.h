@@ -2,6 +2,7 @@
 // the tests need beyond platform.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -29,6 +30,16 @@ std::string commandLineFor(const std::string& exePath, int argc, const char* con
 const DialogTemplate* findDialogTemplate(int templateId);
 // Replaces the command line outright (tests).
 void setCommandLine(const std::string& text);
+
+// The rules behind plat::SettingsFileLocation, one environment value at a
+// time. ROVANTA_CONFIG's: a value that is set and not empty names the file;
+// true then. The user's own: configHome/rovanta/rovanta.cfg, or
+// home/.config/rovanta/rovanta.cfg when configHome (XDG_CONFIG_HOME) is unset
+// or not absolute; false when neither is an absolute directory. In both a
+// path that does not fit leaves out empty.
+bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize);
+bool settingsPathForUser(const char* configHome, const char* home, char* out,
+                         std::size_t outSize);
 
 // A Linux exit status holds 8 bits: -1 (no mode) stays recognisable as 255,
 // and every other code is capped at 254 so that a large success value (the
