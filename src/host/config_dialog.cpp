@@ -131,7 +131,7 @@ void initSideFileDialog(plat::Window owner) {
     sideFileDialog.defaultExtension = "jpg";
 }
 
-int browseForSide(plat::Window owner, char* sideText) {
+bool browseForSide(plat::Window owner, char* sideText) {
     // A side text from the file may fill its field without a terminator; the
     // file-open dialog must not read past the field.
     sideText[kSideTextSize - 1] = '\0';
@@ -139,7 +139,7 @@ int browseForSide(plat::Window owner, char* sideText) {
     sideFileDialog.file = sideText;
     sideFileDialog.fileTitle = chosenFileTitle;
     sideFileDialog.flags = plat::OFN_CREATEPROMPT | plat::OFN_HIDEREADONLY;
-    return plat::GetOpenFileNameA(&sideFileDialog) ? 1 : 0;
+    return plat::GetOpenFileNameA(&sideFileDialog);
 }
 
 std::intptr_t ConfigDialogProc(plat::Window dialog, std::uint32_t message, plat::WParam wParam,

@@ -1,10 +1,13 @@
 // The configuration dialog (template 2003): six side texts with Browse
 // buttons, three numbers, OK, Cancel and an About box.
 //
+//   kOkId .. kSideBrowseButtons   the control ids the procedure acts on
+//   k...RangeText, kAbout...      the texts of its boxes
+//   sideFileDialog, chosenFileTitle   the file-open dialog's record and title
 //   ConfigDialogProc     the dialog procedure
 //   prepareConfigDialog  the host's hook before the dialog is shown
 //   initSideFileDialog   fill sideFileDialog for the file-open dialog
-//   browseForSide        let the user pick a picture for one side
+//   browseForSide        let the user pick a picture for one side; true when one was
 //   decimalValue         a number box's text as a number
 #pragma once
 
@@ -43,7 +46,7 @@ std::intptr_t ConfigDialogProc(plat::Window dialog, std::uint32_t message, plat:
                                plat::LParam lParam);
 bool prepareConfigDialog(plat::Module instance);
 void initSideFileDialog(plat::Window owner);
-int browseForSide(plat::Window owner, char* sideText);
+bool browseForSide(plat::Window owner, char* sideText);
 
 // Leading white space, one sign, digits up to the first non-digit; no
 // digits give 0. Text beyond the 32-bit range saturates, so it fails every

@@ -2,6 +2,10 @@
 // in the platform's dialog resource format. The Linux program registers it
 // with its platform at start-up; the Windows program links rovanta.rc, which
 // a test keeps equal to it.
+//
+//   kConfigControlCount   the number of controls
+//   configDialogTemplate  the table
+//   findDialogControl     one control by id
 #pragma once
 
 #include <cstddef>

@@ -1,13 +1,18 @@
 // The settings record, its file "rovanta.cfg" and where that file lies.
 //
+//   kSideCount .. kPathSize   the record's and the path's sizes
 //   SaverSettings        the record, byte for byte the 1584-byte file image
 //   saverSettings        the one process-wide instance (zero at start)
 //   settingsPath         full path of the file, empty until buildSettingsPath
-//   buildSettingsPath    derive settingsPath: on Windows from the process command
-//                        line; elsewhere ROVANTA_CONFIG, else the user's own file
+//   buildSettingsPath    derive settingsPath: the platform's per-user file
+//                        where it keeps one, else the path rule
 //   loadSettings         read the file, or the defaults when it will not open
 //   setDefaultSettings   store the defaults
-//   saveSettings         write the whole record; false when it did not land
+//   saveSettings         write the whole record; true when it landed (the
+//                        callers show their box on false)
+//   settingsPathFromCommandLine   the path rule on its own
+//   loadSettingsFromBytes         a load from bytes in memory
+//   sideText             a side text, never past its field
 //   renderPointStep/renderReduceFactor   the two numbers as the renderer may use them
 #pragma once
 
@@ -43,20 +48,6 @@ bool saveSettings();
 // Windows and '/' elsewhere.
 void settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
                                  std::size_t outSize);
-
-// ROVANTA_CONFIG's rule (not on Windows): a value that is set and not empty
-// names the file instead of the path rule; true then. A value that does not
-// fit leaves out empty, so loading falls back to the defaults and saving
-// fails visibly, rather than a cut path naming some other file.
-bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize);
-
-// The per-user rule (not on Windows), after ROVANTA_CONFIG's:
-// configHome/rovanta/rovanta.cfg, or home/.config/rovanta/rovanta.cfg when
-// configHome (XDG_CONFIG_HOME) is unset or not absolute. False when neither
-// is an absolute directory; a path that does not fit leaves out empty, as in
-// ROVANTA_CONFIG's rule.
-bool settingsPathForUser(const char* configHome, const char* home, char* out,
-                         std::size_t outSize);
 
 // What loadSettings does with the bytes of an opened file; fuzzers drive it.
 void loadSettingsFromBytes(const std::uint8_t* data, std::size_t size);

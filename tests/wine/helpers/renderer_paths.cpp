@@ -49,7 +49,7 @@ bool loadScene(bool heavy) {
         sideTable[s] = Side{};
         if (heavy)
             makePicture(sideTable[s], s + 1);
-        else if (loadSide(sideTable[s], colours[s]) != 0)
+        else if (!loadSide(sideTable[s], colours[s]))
             return false;
         if (heavy && sideTable[s].pixels == nullptr) return false;
     }
