@@ -3,7 +3,7 @@
 //
 //   kOkId .. kSideBrowseButtons   the control ids the procedure acts on
 //   k...RangeText, kAbout...      the texts of its boxes
-//   sideFileDialog, chosenFileTitle   the file-open dialog's record and title
+//   sideFileDialog, chosenFileTitle, kFileTitleSize   the file-open dialog's record and title
 //   ConfigDialogProc     the dialog procedure
 //   prepareConfigDialog  the host's hook before the dialog is shown
 //   initSideFileDialog   fill sideFileDialog for the file-open dialog
@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -40,7 +41,9 @@ inline constexpr const char* kAboutCaption = "About this Software";
 extern const char* const kAboutText;
 
 extern plat::OpenFileName sideFileDialog;
-extern char chosenFileTitle[kPathSize];
+// The file title the file-open dialog hands back: MAX_PATH bytes.
+inline constexpr std::size_t kFileTitleSize = 260;
+extern char chosenFileTitle[kFileTitleSize];
 
 std::intptr_t ConfigDialogProc(plat::Window dialog, std::uint32_t message, plat::WParam wParam,
                                plat::LParam lParam);

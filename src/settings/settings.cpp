@@ -29,28 +29,17 @@ static_assert(offsetof(SaverSettings, sidePaths) == 24);
 static_assert(sizeof(SaverSettings::sidePaths) == kSideCount * kSideTextSize);
 
 SaverSettings saverSettings{};
-char settingsPath[kPathSize]{};
+char settingsPath[plat::kMaxPath]{};
 
 namespace {
 
 constexpr char kSettingsFileName[] = "rovanta.cfg";
 
-// Appends text to out (holding `used` characters), never past outSize - 1.
-std::size_t appendBounded(char* out, std::size_t outSize, std::size_t used, const char* text,
-                          std::size_t length) {
-    if (used + 1 >= outSize) return used;
-    const std::size_t room = outSize - 1 - used;
-    const std::size_t n = std::min(length, room);
-    std::memcpy(out + used, text, n);
-    out[used + n] = '\0';
-    return used + n;
-}
-
 }  // namespace
 
-void settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
+bool settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
                                  std::size_t outSize) {
-    if (out == nullptr || outSize == 0) return;
+    if (out == nullptr || outSize == 0) return false;
     out[0] = '\0';
     const char* text = commandLine != nullptr ? commandLine : "";
 
@@ -63,18 +52,21 @@ void settingsPathFromCommandLine(const char* commandLine, char separator, char* 
 
     const char* end = text + textLength;
     const char* first = std::find(text, end, separator);
-    std::size_t used = 0;
-    if (first == end) {
-        // No directory at all: the root of the current drive or file system.
-        used = appendBounded(out, outSize, used, &separator, 1);
-    } else {
+    const char* dir = &separator;  // no directory at all: the root
+    std::size_t dirLength = 1;
+    if (first != end) {
         const char* second = std::find(first + 1, end, separator);
         // With only one separator the program lies in a root directory (or one
         // level down a relative path): its own directory is the one to use.
         const char* dirEnd = second != end ? second + 1 : first + 1;
-        used = appendBounded(out, outSize, used, text, static_cast<std::size_t>(dirEnd - text));
+        dir = text;
+        dirLength = static_cast<std::size_t>(dirEnd - text);
     }
-    appendBounded(out, outSize, used, kSettingsFileName, sizeof kSettingsFileName - 1);
+    const std::size_t nameLength = sizeof kSettingsFileName - 1;
+    if (dirLength + nameLength >= outSize) return false;
+    std::memcpy(out, dir, dirLength);
+    std::memcpy(out + dirLength, kSettingsFileName, nameLength + 1);
+    return true;
 }
 
 namespace {
@@ -93,10 +85,10 @@ void makeParentDirectories(const char* path) {
 }  // namespace
 
 void buildSettingsPath() {
-    pathIsUsers = plat::SettingsFileLocation(settingsPath, kPathSize);
+    pathIsUsers = plat::SettingsFileLocation(settingsPath, sizeof settingsPath);
     if (!pathIsUsers)
         settingsPathFromCommandLine(plat::GetCommandLineA(), plat::kPathSeparator, settingsPath,
-                                    kPathSize);
+                                    sizeof settingsPath);
 }
 
 void setDefaultSettings() {
@@ -121,7 +113,7 @@ void loadSettingsFromBytes(const std::uint8_t* data, std::size_t size) {
 }
 
 void loadSettings() {
-    std::FILE* file = plat::OpenFileForReading(settingsPath);
+    std::FILE* file = settingsPath[0] != '\0' ? plat::OpenFileForReading(settingsPath) : nullptr;
     if (file == nullptr) {
         setDefaultSettings();
         return;
@@ -154,6 +146,8 @@ std::int32_t renderReduceFactor() { return std::max<std::int32_t>(saverSettings.
 // ---- Saving ----------------------------------------------------------------
 
 bool saveSettings() {
+    // No place for the file: the settings stay in memory for this run.
+    if (settingsPath[0] == '\0') return false;
     makeParentDirectories(settingsPath);
     return plat::ReplaceFileContents(settingsPath, &saverSettings, kSettingsFileSize);
 }

@@ -1,9 +1,10 @@
 // The settings record, its file "rovanta.cfg" and where that file lies.
 //
-//   kSideCount .. kPathSize   the record's and the path's sizes
+//   kSideCount .. kSettingsFileSize   the record's sizes
 //   SaverSettings        the record, byte for byte the 1584-byte file image
 //   saverSettings        the one process-wide instance (zero at start)
 //   settingsPath         full path of the file, empty until buildSettingsPath
+//                        and when the file has no place (nothing is saved then)
 //   buildSettingsPath    derive settingsPath: the platform's per-user file
 //                        where it keeps one, else the path rule
 //   loadSettings         read the file, or the defaults when it will not open
@@ -20,10 +21,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 inline constexpr std::size_t kSideCount = 6;
 inline constexpr std::size_t kSideTextSize = 260;  // 259 characters and a terminator
 inline constexpr std::size_t kSettingsFileSize = 1584;
-inline constexpr std::size_t kPathSize = 260;
 
 struct SaverSettings {
     std::int32_t faceSize;
@@ -36,17 +38,19 @@ struct SaverSettings {
 };
 
 extern SaverSettings saverSettings;
-extern char settingsPath[kPathSize];
+// As long as the platform's file calls allow, so a path is used whole.
+extern char settingsPath[plat::kMaxPath];
 
 void buildSettingsPath();
 void loadSettings();
 void setDefaultSettings();
 bool saveSettings();
 
-// The path rule on its own: commandLine in, the settings file's full path out
-// (always terminated, cut to outSize - 1 characters). separator is '\\' on
+// The path rule on its own: commandLine in, the settings file's full path out.
+// A path longer than outSize - 1 characters is not cut (a cut name is another
+// file): out is left empty and the result is false. separator is '\\' on
 // Windows and '/' elsewhere.
-void settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
+bool settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
                                  std::size_t outSize);
 
 // What loadSettings does with the bytes of an opened file; fuzzers drive it.

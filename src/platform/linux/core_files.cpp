@@ -24,6 +24,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -273,14 +274,48 @@ bool linuxplat::settingsPathForUser(const char* configHome, const char* home, ch
     return true;
 }
 
+static_assert(plat::kMaxPath == PATH_MAX);
+
+namespace {
+
+// A path too long for the file calls is refused whole, and said once: the
+// run goes on with the defaults and its save fails with the usual box.
+void refuseLongPath(const char* source, std::size_t outSize) {
+    std::fprintf(stderr,
+                 "rovanta: the settings path from %s is longer than %zu bytes; the defaults "
+                 "apply and are not saved\n",
+                 source, outSize - 1);
+}
+
+}  // namespace
+
 // An installed program's directory is not the user's to write, and a
-// directory every user writes is no place for one user's settings: each user
-// has a file of their own, which the environment may name outright.
+// directory every user writes is no place for one user's settings (another
+// user may plant a link there): each user has a file of their own, which the
+// environment may name outright. Without a home folder in the environment
+// the password database knows it; without one there either, nothing is
+// saved.
 bool plat::SettingsFileLocation(char* out, std::size_t outSize) {
-    if (linuxplat::settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), out, outSize))
+    if (out == nullptr || outSize == 0) return true;
+    if (linuxplat::settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), out, outSize)) {
+        if (out[0] == '\0') refuseLongPath("ROVANTA_CONFIG", outSize);
         return true;
-    return linuxplat::settingsPathForUser(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), out,
-                                          outSize);
+    }
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if ((configHome == nullptr || configHome[0] != '/') && (home == nullptr || home[0] != '/')) {
+        const passwd* user = getpwuid(getuid());
+        home = user != nullptr ? user->pw_dir : nullptr;
+    }
+    if (!linuxplat::settingsPathForUser(configHome, home, out, outSize)) {
+        out[0] = '\0';
+        return true;
+    }
+    if (out[0] == '\0')
+        refuseLongPath(configHome != nullptr && configHome[0] == '/' ? "XDG_CONFIG_HOME"
+                                                                   : "the home folder",
+                       outSize);
+    return true;
 }
 
 std::FILE* plat::OpenFileForReading(const char* path) {

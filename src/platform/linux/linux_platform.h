@@ -31,12 +31,13 @@ const DialogTemplate* findDialogTemplate(int templateId);
 // Replaces the command line outright (tests).
 void setCommandLine(const std::string& text);
 
-// The rules behind plat::SettingsFileLocation, one environment value at a
-// time. ROVANTA_CONFIG's: a value that is set and not empty names the file;
-// true then. The user's own: configHome/rovanta/rovanta.cfg, or
-// home/.config/rovanta/rovanta.cfg when configHome (XDG_CONFIG_HOME) is unset
-// or not absolute; false when neither is an absolute directory. In both a
-// path that does not fit leaves out empty.
+// The rules behind plat::SettingsFileLocation. ROVANTA_CONFIG's: a value
+// that is set and not empty names the file; true then. The user's own:
+// configHome/rovanta/rovanta.cfg, or home/.config/rovanta/rovanta.cfg when
+// configHome (XDG_CONFIG_HOME) is unset or not absolute; false when neither
+// is an absolute directory. home is HOME, or the password database's when
+// HOME is no absolute directory. In both a path that does not fit leaves
+// out empty.
 bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize);
 bool settingsPathForUser(const char* configHome, const char* home, char* out,
                          std::size_t outSize);

@@ -11,16 +11,18 @@
 #include <cstring>
 #include <vector>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
+// Ours first: the platform's interface (through settings.h) declares the
+// Win32 names that windows.h makes macros of.
 #include "loader/side_loader.h"
 #include "render/cube_renderer.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 
 namespace {
 
