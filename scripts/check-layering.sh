@@ -6,6 +6,14 @@
 #   - no module includes one above it: platform < settings < render < loader < host;
 #   - the plain libraries (settings, render, loader) include no operating
 #     system header: what they need of the system goes through the platform.
+#   - settings, render and loader name no operating system either: no
+#     _WIN32, no __stdcall, no library file ("KERNEL32.DLL", ".CPL") in a
+#     string;
+#   - the programs (tools/, bench/) use the modules and the platform's
+#     interface (platform.h and the headers it shares with the programs),
+#     never a backend's own files; of tests/ they include only the library
+#     they share with the tests (tests/render/reference.cmake), and otherwise
+#     only files of their own folder.
 # Prints the module graph; exits 1 on a breach. Usage: check-layering.sh [tree]
 # (the tree defaults to the one this script is in).
 set -euo pipefail
@@ -48,6 +56,40 @@ while IFS= read -r line; do
   fi
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]' "$src" \
            --include='*.h' --include='*.cpp' || true)
+
+# The system named in a plain library.
+while IFS= read -r line; do
+  echo "names the operating system: ${line#"$src"/}" >>"$breaches"
+done < <(grep -rnE '_WIN32|__stdcall|"[^"]*\.(DLL|dll|CPL|cpl)"' "$src"/settings "$src"/render \
+           "$src"/loader --include='*.h' --include='*.cpp' || true)
+
+# The programs. The platform's interface is what the portable modules may
+# include of it; a backend's folder is its own.
+platform_interface='^platform/(platform|pixel_surface|dialog_resource)\.h$'
+# The shared test library: the headers of the sources reference.cmake lists.
+shared_headers=" $(grep -oE '[A-Za-z_]+\.cpp' "$root/tests/render/reference.cmake" |
+  sed 's/\.cpp$/.h/' | tr '\n' ' ')"
+while IFS= read -r line; do
+  file=${line%%:*}
+  rel=${file#"$root"/}
+  [[ $line =~ include[[:space:]]*\"([^\"]*)\" ]] || continue
+  target=${BASH_REMATCH[1]}
+  to=${target%%/*}
+  if [[ $target == */* && -d $src/$to ]]; then
+    if [[ $to == platform && ! $target =~ $platform_interface ]]; then
+      echo "a program includes a platform backend's own file: $rel includes $target" >>"$breaches"
+    fi
+  elif [[ $target != */* && -f $(dirname "$file")/$target ]]; then
+    :  # the program's own file
+  elif [[ $target != */* && $shared_headers == *" $target "* ]]; then
+    :  # the library the programs share with the tests
+  else
+    echo "$rel includes \"$target\", neither a module's nor the shared test library's" >>"$breaches"
+  fi
+done < <(for dir in "$root"/tools "$root"/bench; do
+           [[ -d $dir ]] && grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$dir" \
+             --include='*.h' --include='*.cpp'
+         done || true)
 
 echo "module graph (includer -> included):"
 sort -u "$edges" | sed 's/ / -> /; s/^/  /'

@@ -67,7 +67,7 @@ void loadScene(int scene) {
     }
     saverSettings = settingsWith(step, 1, sides);
     for (std::size_t s = 0; s < kSideCount; ++s)
-        if (loadSide(sideTable[s], sideText(s)) != 0) std::fprintf(stderr, "cannot load %s\n", sideText(s));
+        if (!loadSide(sideTable[s], sideText(s))) std::fprintf(stderr, "cannot load %s\n", sideText(s));
     saverSettings.faceSize = edgeLengthOfSides();
     saverSettings.centerX = kWidth / 2;
     saverSettings.centerY = kHeight / 2;
@@ -112,7 +112,7 @@ void BM_LoaderPicture(benchmark::State& state) {
     bench->loadedScene = -1;
     Side side{};
     for (auto _ : state) {
-        if (loadSide(side, bench->pictures[0].c_str()) != 0) state.SkipWithError("load failed");
+        if (!loadSide(side, bench->pictures[0].c_str())) state.SkipWithError("load failed");
         benchmark::DoNotOptimize(side.pixels);
         std::free(side.pixels);
         side.pixels = nullptr;

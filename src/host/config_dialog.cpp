@@ -8,7 +8,7 @@
 #include "render/side_table.h"
 
 plat::OpenFileName sideFileDialog;
-char chosenFileTitle[kPathSize];
+char chosenFileTitle[kFileTitleSize];
 
 const char* const kAboutText =
     "Rovanta Version 1.2\n"
@@ -78,10 +78,10 @@ void runOk(plat::Window dialog) {
         return;
 
     if (!saveSettings()) {
-        // A long path is cut at the end of the work text rather than overrun it.
-        char work[kWorkTextSize];
-        const int needed = std::snprintf(work, sizeof work,
-                                         "Error writing configuration to %s (ID_OK)", settingsPath);
+        // Room for the longest path the platform allows: the message names it whole.
+        static constexpr char kFormat[] = "Error writing configuration to %s (ID_OK)";
+        char work[sizeof kFormat + sizeof settingsPath];
+        const int needed = std::snprintf(work, sizeof work, kFormat, settingsPath);
         if (needed < 0) work[0] = '\0';
         showError(dialog, work);
     }
@@ -128,11 +128,11 @@ void initSideFileDialog(plat::Window owner) {
     sideFileDialog.owner = owner;
     sideFileDialog.filter = "JPG Files (*.jpg)\0*.jpg\0";
     sideFileDialog.maxFile = static_cast<std::uint32_t>(kSideTextSize);
-    sideFileDialog.maxFileTitle = static_cast<std::uint32_t>(kPathSize);
+    sideFileDialog.maxFileTitle = static_cast<std::uint32_t>(sizeof chosenFileTitle);
     sideFileDialog.defaultExtension = "jpg";
 }
 
-int browseForSide(plat::Window owner, char* sideText) {
+bool browseForSide(plat::Window owner, char* sideText) {
     // A side text from the file may fill its field without a terminator; the
     // file-open dialog must not read past the field.
     sideText[kSideTextSize - 1] = '\0';
@@ -140,7 +140,7 @@ int browseForSide(plat::Window owner, char* sideText) {
     sideFileDialog.file = sideText;
     sideFileDialog.fileTitle = chosenFileTitle;
     sideFileDialog.flags = plat::OFN_CREATEPROMPT | plat::OFN_HIDEREADONLY;
-    return plat::GetOpenFileNameA(&sideFileDialog) ? 1 : 0;
+    return plat::GetOpenFileNameA(&sideFileDialog);
 }
 
 std::intptr_t ConfigDialogProc(plat::Window dialog, std::uint32_t message, plat::WParam wParam,

@@ -1,14 +1,18 @@
 // The configuration dialog (template 2003): six side texts with Browse
 // buttons, three numbers, OK, Cancel and an About box.
 //
+//   kOkId .. kSideBrowseButtons   the control ids the procedure acts on
+//   k...RangeText, kAbout...      the texts of its boxes
+//   sideFileDialog, chosenFileTitle, kFileTitleSize   the file-open dialog's record and title
 //   ConfigDialogProc     the dialog procedure
 //   prepareConfigDialog  the host's hook before the dialog is shown
 //   initSideFileDialog   fill sideFileDialog for the file-open dialog
-//   browseForSide        let the user pick a picture for one side
+//   browseForSide        let the user pick a picture for one side; true when one was
 //   decimalValue         a number box's text as a number
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -37,13 +41,15 @@ inline constexpr const char* kAboutCaption = "About this Software";
 extern const char* const kAboutText;
 
 extern plat::OpenFileName sideFileDialog;
-extern char chosenFileTitle[kPathSize];
+// The file title the file-open dialog hands back: MAX_PATH bytes.
+inline constexpr std::size_t kFileTitleSize = 260;
+extern char chosenFileTitle[kFileTitleSize];
 
 std::intptr_t ConfigDialogProc(plat::Window dialog, std::uint32_t message, plat::WParam wParam,
                                plat::LParam lParam);
 bool prepareConfigDialog(plat::Module instance);
 void initSideFileDialog(plat::Window owner);
-int browseForSide(plat::Window owner, char* sideText);
+bool browseForSide(plat::Window owner, char* sideText);
 
 // Leading white space, one sign, digits up to the first non-digit; no
 // digits give 0. Text beyond the 32-bit range saturates, so it fails every

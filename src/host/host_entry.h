@@ -1,6 +1,8 @@
 // Where the program starts: the command tail, the mode it selects, and each
 // mode run to its end.
 //
+//   kSaverClassName .. kNoModeExitCode   the class, titles, resources, exit code
+//   HostMode, ModeChoice  what a command tail selects
 //   hostEntry          the process entry; never returns
 //   hostMain           record the instance and family, pick and run the mode
 //   commandTail        the command line without the program name (pure)
@@ -9,6 +11,7 @@
 //   runSaverWindow     full screen (no parent) or preview inside parent
 //   runConfigDialog    the configuration dialog
 //   runChangePassword  the owner from the text, then changeSaverPassword
+//   changeSaverPassword  the platform's password-change dialog (Windows 95 family)
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,10 @@
 // The host's process-wide record and the entry points of the optional system
 // libraries it reaches by name.
+//
+//   VerifyPasswordProc, ImmAssociateContextProc, PwdChangePasswordProc
+//                 the entry points' types
+//   kNoCheckYet   lastCheckTick before the first password check
+//   HostState     the record; hostState its one instance
 #pragma once
 
 #include <cstdint>

@@ -138,7 +138,7 @@ plat::LResult onMouseMove(const plat::Msg& msg) {
     const std::int64_t distance =
         std::llabs(static_cast<std::int64_t>(now.x) - hostState.referenceCursor.x) +
         std::llabs(static_cast<std::int64_t>(now.y) - hostState.referenceCursor.y);
-    if (distance > mouseMoveThreshold) {
+    if (distance > kMouseMoveThreshold) {
         postClose(msg.window);
         hostState.referenceCursor = now;
     }
@@ -186,7 +186,7 @@ plat::LResult HostDefaultProc(plat::Window window, std::uint32_t message, plat::
     switch (message) {
     case plat::WM_CLOSE:
         return onCloseRequest(msg);
-    case WM_VERIFY_PASSWORD:
+    case kVerifyPasswordMessage:
         return onVerifyPassword(msg);
     case plat::WM_SHOWWINDOW:
         return onShow(msg);
@@ -207,17 +207,17 @@ plat::LResult HostDefaultProc(plat::Window window, std::uint32_t message, plat::
     }
 }
 
-std::int32_t checkClosePassword(plat::Window window) {
-    if (hostState.inPasswordCheck) return 0;
+bool checkClosePassword(plat::Window window) {
+    if (hostState.inPasswordCheck) return false;
     if (hostState.verifyPassword == nullptr) {
         hostState.closeApproved = 1;
-        return 1;
+        return true;
     }
     const std::uint32_t now = plat::GetTickCount();
     // Unsigned subtraction keeps the pause right across the tick count's wrap.
     if (hostState.lastCheckTick != kNoCheckYet &&
-        static_cast<std::uint32_t>(now - hostState.lastCheckTick) < passwordRecheckInterval)
-        return 0;
+        static_cast<std::uint32_t>(now - hostState.lastCheckTick) < kPasswordRecheckInterval)
+        return false;
 
     hostState.inPasswordCheck = true;
     // Ticks queued up behind the close request would only redraw a cube the
@@ -228,11 +228,11 @@ std::int32_t checkClosePassword(plat::Window window) {
     plat::PeekMessageA(&pending, window, plat::WM_TIMER, plat::WM_TIMER,
                        plat::PM_REMOVE | plat::PM_NOYIELD);
     hostState.closeApproved =
-        static_cast<std::int32_t>(plat::SendMessageA(window, WM_VERIFY_PASSWORD, 0, 0));
+        static_cast<std::int32_t>(plat::SendMessageA(window, kVerifyPasswordMessage, 0, 0));
     hostState.inPasswordCheck = false;
     if (hostState.closeApproved == 0) plat::SetCursorNull();
     hostState.lastCheckTick = plat::GetTickCount();
-    return hostState.closeApproved;
+    return hostState.closeApproved != 0;
 }
 
 void loadPasswordVerifier() {

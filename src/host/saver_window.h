@@ -3,9 +3,12 @@
 //
 //   SaverWindowProc   acts on create/destroy/erase/timer, then HostDefaultProc
 //   RotationState     three angles and the steps added at the next tick
+//   kInitialAngle .. kSaveFailedText   start values, the timer, the texts
+//   SaverDrawing      the window's size and frame surface
+//   SaverRunOptions   what the command line changes for one run (Linux)
+//   seedRandom, nextRandom   the saver's own random numbers
 //   randomUnit        a uniform double in [0, 1], both ends included
 //   drawCredit        the credit line in the bottom-right corner
-//   SaverRunOptions   what the command line changes for one run (Linux)
 #pragma once
 
 #include <cstdint>
@@ -42,8 +45,8 @@ struct SaverDrawing {
 extern SaverDrawing saverDrawing;
 
 // How this run differs from the saver's own behaviour. The Linux program
-// fills it from its command line before the host starts; left as it is, the
-// saver behaves as it always has.
+// fills it from its command line before the host starts; left as it is, it
+// changes nothing: the settings file rules and the saver ends on input.
 struct SaverRunOptions {
     // Run as a hack of the XScreenSaver daemon: a side that fails to load is
     // shown as its message in the window and the saver runs on; the settings

@@ -160,9 +160,10 @@ bool readPicture(DecodeJob& job) {
     return true;
 }
 
-// The decode proper, from the decoder's creation to its destruction. 0 on success, 1 on any
-// failure; the decoder is always destroyed, the caller closes the file.
-int decodePicture(DecodeJob& job) {
+// The decode proper, from the decoder's creation to its destruction. True
+// when the whole picture arrived; the decoder is always destroyed, the caller
+// closes the file.
+bool decodePicture(DecodeJob& job) {
     jpeg_decompress_struct& decoder = job.decoder;
 
     // Error handler first, so that creating the decoder can already fail
@@ -185,7 +186,7 @@ int decodePicture(DecodeJob& job) {
     // The one way out: after a whole picture, a refused one, or the
     // library's error exit alike.
     jpeg_destroy_decompress(&decoder);
-    return job.decoded ? 0 : 1;
+    return job.decoded;
 }
 
 }  // namespace
@@ -213,7 +214,7 @@ SideKind sideKindOf(const char* text) {
     return equalsNoneIgnoringCase(text) ? SideKind::Empty : SideKind::Picture;
 }
 
-int loadSide(Side& side, const char* text) {
+bool loadSide(Side& side, const char* text) {
     if (text == nullptr) text = "";
     const SideKind kind = sideKindOf(text);
     if (kind == SideKind::Colour) {
@@ -223,22 +224,22 @@ int loadSide(Side& side, const char* text) {
         side.green = parseHexPair(text + 3);
         side.blue = parseHexPair(text + 5);
         side.isEmpty = 0;
-        return 0;
+        return true;
     }
     if (kind == SideKind::Empty) {
         side.isEmpty = 1;
-        return 0;
+        return true;
     }
 
     side.isEmpty = 0;
     std::FILE* file = plat::OpenFileForReading(text);
-    if (file == nullptr) return 1;
+    if (file == nullptr) return false;
     DecodeJob job{};
     job.file = file;
     job.side = &side;
-    const int result = decodePicture(job);
+    const bool loaded = decodePicture(job);
     std::fclose(file);
-    return result;
+    return loaded;
 }
 
 std::int32_t edgeLengthOfSides() {
@@ -264,7 +265,7 @@ std::int32_t loadAllSides(const char* text1, const char* text2, const char* text
     for (int i = 0; i < 6; ++i) {
         // A load given up because the program is ending is no failure to tell.
         if (plat::StopRequested()) return 0;
-        if (loadSide(sideTable[i], texts[i]) != 0) {
+        if (!loadSide(sideTable[i], texts[i])) {
             if (plat::StopRequested()) return 0;
             std::snprintf(lastMessage, sizeof lastMessage, "Image %s not found.",
                           texts[i] != nullptr ? texts[i] : "");

@@ -1,10 +1,12 @@
 // Turns the six side texts into side records: "#rrggbb", "$none" or a JPEG path.
 //
 //   parseHexPair   two hex digits -> 0..255 (0 when they are not hex)
-//   sideKindOf     colour, "$none" (any case) or picture path
-//   loadSide       one side; 0 on success, 1 on failure
+//   SideKind, sideKindOf   colour, "$none" (any case) or picture path
+//   loadSide       one side; true when it loaded
 //   loadAllSides   all six; the cube's edge length, or 0 after "Image %s not found."
+//                  (the callers store the length, so it is the result, not a flag)
 //   edgeLengthOfSides  the edge-length rule over the current side table
+//   lastLoaderMessage, loaderMessageOwner   the last box's text and its owner
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,7 @@ std::int32_t parseHexPair(const char* text);
 // What loadSide makes of a text, without loading anything.
 enum class SideKind { Colour, Empty, Picture };
 SideKind sideKindOf(const char* text);
-int loadSide(Side& side, const char* text);
+bool loadSide(Side& side, const char* text);
 std::int32_t loadAllSides(const char* text1, const char* text2, const char* text3,
                           const char* text4, const char* text5, const char* text6);
 std::int32_t edgeLengthOfSides();

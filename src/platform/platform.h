@@ -10,7 +10,8 @@
 //   frame surface          the off-screen 32-bit bitmap the renderer draws into
 //   dialogs                message boxes, modal dialogs, item texts, file-open
 //   input and time         cursor, tick count, Sleep
-//   files                  replacing a file's contents as one step
+//   files                  replacing a file's contents as one step, the place
+//                          of the settings file and the path separator
 //   system                 registry value, libraries by name, command line,
 //                          version, screen-saver-running state, exit, fault guard
 //   memory                 global memory for the depth buffer
@@ -302,6 +303,26 @@ bool ReplaceFileContents(const char* path, const void* bytes, std::size_t size);
 // settings in its own directory, which is never made: there it makes
 // nothing and returns false.
 bool CreateParentDirectories(const char* path);
+
+// Where this user's settings file lies, where the platform keeps one per
+// user: true, with the file's full path in `out`, or `out` empty when there
+// is no place for it (no home folder known, a path longer than outSize - 1,
+// which is told on stderr): loading then gives the defaults and saving
+// fails visibly, rather than a cut path naming another file. False where
+// the settings lie by the program's own path instead (Windows): the path
+// rule then applies to GetCommandLineA(), with kPathSeparator between
+// directories.
+bool SettingsFileLocation(char* out, std::size_t outSize);
+
+// kMaxPath: the longest path the file calls take, its terminator included
+// (MAX_PATH on Windows, PATH_MAX on Linux).
+#if defined(_WIN32)
+inline constexpr char kPathSeparator = '\\';
+inline constexpr std::size_t kMaxPath = 260;
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr std::size_t kMaxPath = 4096;
+#endif
 
 // ---- Memory ----------------------------------------------------------------
 // GlobalAlloc(GMEM_FIXED) + GlobalLock; null on failure. GlobalFree releases.

@@ -29,34 +29,17 @@ static_assert(offsetof(SaverSettings, sidePaths) == 24);
 static_assert(sizeof(SaverSettings::sidePaths) == kSideCount * kSideTextSize);
 
 SaverSettings saverSettings{};
-char settingsPath[kPathSize]{};
+char settingsPath[plat::kMaxPath]{};
 
 namespace {
 
 constexpr char kSettingsFileName[] = "rovanta.cfg";
 
-#if defined(_WIN32)
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
-
-// Appends text to out (holding `used` characters), never past outSize - 1.
-std::size_t appendBounded(char* out, std::size_t outSize, std::size_t used, const char* text,
-                          std::size_t length) {
-    if (used + 1 >= outSize) return used;
-    const std::size_t room = outSize - 1 - used;
-    const std::size_t n = std::min(length, room);
-    std::memcpy(out + used, text, n);
-    out[used + n] = '\0';
-    return used + n;
-}
-
 }  // namespace
 
-void settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
+bool settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
                                  std::size_t outSize) {
-    if (out == nullptr || outSize == 0) return;
+    if (out == nullptr || outSize == 0) return false;
     out[0] = '\0';
     const char* text = commandLine != nullptr ? commandLine : "";
 
@@ -69,25 +52,20 @@ void settingsPathFromCommandLine(const char* commandLine, char separator, char* 
 
     const char* end = text + textLength;
     const char* first = std::find(text, end, separator);
-    std::size_t used = 0;
-    if (first == end) {
-        // No directory at all: the root of the current drive or file system.
-        used = appendBounded(out, outSize, used, &separator, 1);
-    } else {
+    const char* dir = &separator;  // no directory at all: the root
+    std::size_t dirLength = 1;
+    if (first != end) {
         const char* second = std::find(first + 1, end, separator);
         // With only one separator the program lies in a root directory (or one
         // level down a relative path): its own directory is the one to use.
         const char* dirEnd = second != end ? second + 1 : first + 1;
-        used = appendBounded(out, outSize, used, text, static_cast<std::size_t>(dirEnd - text));
+        dir = text;
+        dirLength = static_cast<std::size_t>(dirEnd - text);
     }
-    appendBounded(out, outSize, used, kSettingsFileName, sizeof kSettingsFileName - 1);
-}
-
-bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize) {
-    if (value == nullptr || value[0] == '\0' || out == nullptr || outSize == 0) return false;
-    const std::size_t length = std::strlen(value);
-    out[0] = '\0';
-    if (length < outSize) std::memcpy(out, value, length + 1);
+    const std::size_t nameLength = sizeof kSettingsFileName - 1;
+    if (dirLength + nameLength >= outSize) return false;
+    std::memcpy(out, dir, dirLength);
+    std::memcpy(out + dirLength, kSettingsFileName, nameLength + 1);
     return true;
 }
 
@@ -106,44 +84,11 @@ void makeParentDirectories(const char* path) {
 
 }  // namespace
 
-bool settingsPathForUser(const char* configHome, const char* home, char* out,
-                         std::size_t outSize) {
-    if (out == nullptr || outSize == 0) return false;
-    const char* base = nullptr;
-    const char* rest = nullptr;
-    if (configHome != nullptr && configHome[0] == '/') {
-        base = configHome;
-        rest = "/rovanta/rovanta.cfg";
-    } else if (home != nullptr && home[0] == '/') {
-        base = home;
-        rest = "/.config/rovanta/rovanta.cfg";
-    } else {
-        return false;
-    }
-    const std::size_t baseLength = std::strlen(base);
-    const std::size_t restLength = std::strlen(rest);
-    out[0] = '\0';
-    if (baseLength + restLength < outSize) {
-        std::memcpy(out, base, baseLength);
-        std::memcpy(out + baseLength, rest, restLength + 1);
-    }
-    return true;
-}
-
 void buildSettingsPath() {
-    pathIsUsers = true;
-#if !defined(_WIN32)
-    // An installed program's directory is not the user's to write, and a
-    // directory every user writes is no place for one user's settings: each
-    // user has a file of their own, which the environment may name outright.
-    if (settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), settingsPath, kPathSize))
-        return;
-    if (settingsPathForUser(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), settingsPath,
-                            kPathSize))
-        return;
-#endif
-    pathIsUsers = false;
-    settingsPathFromCommandLine(plat::GetCommandLineA(), kPathSeparator, settingsPath, kPathSize);
+    pathIsUsers = plat::SettingsFileLocation(settingsPath, sizeof settingsPath);
+    if (!pathIsUsers)
+        settingsPathFromCommandLine(plat::GetCommandLineA(), plat::kPathSeparator, settingsPath,
+                                    sizeof settingsPath);
 }
 
 void setDefaultSettings() {
@@ -168,7 +113,7 @@ void loadSettingsFromBytes(const std::uint8_t* data, std::size_t size) {
 }
 
 void loadSettings() {
-    std::FILE* file = plat::OpenFileForReading(settingsPath);
+    std::FILE* file = settingsPath[0] != '\0' ? plat::OpenFileForReading(settingsPath) : nullptr;
     if (file == nullptr) {
         setDefaultSettings();
         return;
@@ -201,6 +146,8 @@ std::int32_t renderReduceFactor() { return std::max<std::int32_t>(saverSettings.
 // ---- Saving ----------------------------------------------------------------
 
 bool saveSettings() {
+    // No place for the file: the settings stay in memory for this run.
+    if (settingsPath[0] == '\0') return false;
     makeParentDirectories(settingsPath);
     return plat::ReplaceFileContents(settingsPath, &saverSettings, kSettingsFileSize);
 }

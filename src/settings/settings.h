@@ -1,13 +1,19 @@
 // The settings record, its file "rovanta.cfg" and where that file lies.
 //
+//   kSideCount .. kSettingsFileSize   the record's sizes
 //   SaverSettings        the record, byte for byte the 1584-byte file image
 //   saverSettings        the one process-wide instance (zero at start)
 //   settingsPath         full path of the file, empty until buildSettingsPath
-//   buildSettingsPath    derive settingsPath: on Windows from the process command
-//                        line; elsewhere ROVANTA_CONFIG, else the user's own file
+//                        and when the file has no place (nothing is saved then)
+//   buildSettingsPath    derive settingsPath: the platform's per-user file
+//                        where it keeps one, else the path rule
 //   loadSettings         read the file, or the defaults when it will not open
 //   setDefaultSettings   store the defaults
-//   saveSettings         write the whole record; false when it did not land
+//   saveSettings         write the whole record; true when it landed (the
+//                        callers show their box on false)
+//   settingsPathFromCommandLine   the path rule on its own
+//   loadSettingsFromBytes         a load from bytes in memory
+//   sideText             a side text, never past its field
 //   renderPointStep/renderReduceFactor   the two numbers as the renderer may use them
 //   kMin.../kMax...      the ranges the dialog and the hack's options accept
 #pragma once
@@ -16,10 +22,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 inline constexpr std::size_t kSideCount = 6;
 inline constexpr std::size_t kSideTextSize = 260;  // 259 characters and a terminator
 inline constexpr std::size_t kSettingsFileSize = 1584;
-inline constexpr std::size_t kPathSize = 260;
 
 // What a user may set, in the dialog or in the hack's options. The file may
 // hold other values, which loading keeps as they are.
@@ -41,32 +48,20 @@ struct SaverSettings {
 };
 
 extern SaverSettings saverSettings;
-extern char settingsPath[kPathSize];
+// As long as the platform's file calls allow, so a path is used whole.
+extern char settingsPath[plat::kMaxPath];
 
 void buildSettingsPath();
 void loadSettings();
 void setDefaultSettings();
 bool saveSettings();
 
-// The path rule on its own: commandLine in, the settings file's full path out
-// (always terminated, cut to outSize - 1 characters). separator is '\\' on
+// The path rule on its own: commandLine in, the settings file's full path out.
+// A path longer than outSize - 1 characters is not cut (a cut name is another
+// file): out is left empty and the result is false. separator is '\\' on
 // Windows and '/' elsewhere.
-void settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
+bool settingsPathFromCommandLine(const char* commandLine, char separator, char* out,
                                  std::size_t outSize);
-
-// ROVANTA_CONFIG's rule (not on Windows): a value that is set and not empty
-// names the file instead of the path rule; true then. A value that does not
-// fit leaves out empty, so loading falls back to the defaults and saving
-// fails visibly, rather than a cut path naming some other file.
-bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize);
-
-// The per-user rule (not on Windows), after ROVANTA_CONFIG's:
-// configHome/rovanta/rovanta.cfg, or home/.config/rovanta/rovanta.cfg when
-// configHome (XDG_CONFIG_HOME) is unset or not absolute. False when neither
-// is an absolute directory; a path that does not fit leaves out empty, as in
-// ROVANTA_CONFIG's rule.
-bool settingsPathForUser(const char* configHome, const char* home, char* out,
-                         std::size_t outSize);
 
 // What loadSettings does with the bytes of an opened file; fuzzers drive it.
 void loadSettingsFromBytes(const std::uint8_t* data, std::size_t size);

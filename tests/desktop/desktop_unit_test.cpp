@@ -3,10 +3,17 @@
 // the environment names the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/dialog_template.h"
 #include "platform/desktop/dialog_layout.h"
@@ -134,7 +141,7 @@ protected:
     std::vector<std::pair<bool, std::string>> saved;
 };
 
-TEST_F(ConfigEnvironment, TheVariableElseTheUsersOwnFileElseThePathRule) {
+TEST_F(ConfigEnvironment, TheVariableElseTheUsersOwnFileElseThePasswordDatabasesHome) {
     setenv("HOME", "/home/ann", 1);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("ROVANTA_CONFIG");
@@ -156,29 +163,67 @@ TEST_F(ConfigEnvironment, TheVariableElseTheUsersOwnFileElseThePathRule) {
     buildSettingsPath();
     EXPECT_STREQ(settingsPath, "/etc/rovanta/shared.cfg");
 
-    // No home to speak of: the path rule, as on Windows.
+    // No home to speak of: the password database's, never the path rule's.
     unsetenv("ROVANTA_CONFIG");
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", "nowhere", 1);
     buildSettingsPath();
-    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(std::string(settingsPath), std::string(user->pw_dir) + "/.config/rovanta/rovanta.cfg");
 }
 
-TEST_F(ConfigEnvironment, APathThatDoesNotFitIsNeverCutIntoAnotherFile) {
-    const std::string longest(kPathSize - 1, 'a');
-    char out[kPathSize] = "x";
-    EXPECT_TRUE(settingsPathFromEnvironment(longest.c_str(), out, sizeof out));
-    EXPECT_EQ(std::string(out), longest);
+// Linux paths are used whole up to PATH_MAX, from the variable and from
+// XDG_CONFIG_HOME alike; only a longer one is refused, said on stderr, and
+// never cut into another file's name.
+TEST_F(ConfigEnvironment, LongPathsAreUsedWholeAndOnlyTooLongOnesRefused) {
+    char base[] = "/tmp/rovanta-long-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string folder = std::string(base) + "/" + std::string(200, 'd');
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string file = folder + "/" + std::string(291 - folder.size() - 1, 'f');
+    ASSERT_EQ(file.size(), 291u);
+    std::vector<char> record(kSettingsFileSize, 0);
+    record[4] = 7;  // pointStep
+    FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(record.data(), 1, record.size(), out), record.size());
+    std::fclose(out);
 
-    const std::string tooLong(kPathSize, 'a');
-    setenv("ROVANTA_CONFIG", ("/" + tooLong).c_str(), 1);
+    setenv("ROVANTA_CONFIG", file.c_str(), 1);
     buildSettingsPath();
+    EXPECT_EQ(std::string(settingsPath), file);
+    saverSettings.pointStep = 0;
+    loadSettings();
+    EXPECT_EQ(saverSettings.pointStep, 7) << "the named file is read";
+    std::remove(file.c_str());
+    rmdir(folder.c_str());
+    rmdir(base);
+
+    unsetenv("ROVANTA_CONFIG");
+    const std::string configHome = "/" + std::string(300, 'x');
+    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    buildSettingsPath();
+    EXPECT_EQ(std::string(settingsPath), configHome + "/rovanta/rovanta.cfg");
+
+    const std::string longest = "/" + std::string(PATH_MAX - 2, 'a');
+    setenv("ROVANTA_CONFIG", longest.c_str(), 1);
+    buildSettingsPath();
+    EXPECT_EQ(std::string(settingsPath), longest);
+
+    const std::string tooLong = longest + "a";
+    setenv("ROVANTA_CONFIG", tooLong.c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    buildSettingsPath();
+    const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_STREQ(settingsPath, "") << "loads the defaults, and a save fails and says so";
     EXPECT_FALSE(saveSettings());
+    EXPECT_NE(said.find("ROVANTA_CONFIG is longer than 4095 bytes"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 
     char untouched[8] = "keep";
-    EXPECT_FALSE(settingsPathFromEnvironment(nullptr, untouched, sizeof untouched));
-    EXPECT_FALSE(settingsPathFromEnvironment("", untouched, sizeof untouched));
+    EXPECT_FALSE(linuxplat::settingsPathFromEnvironment(nullptr, untouched, sizeof untouched));
+    EXPECT_FALSE(linuxplat::settingsPathFromEnvironment("", untouched, sizeof untouched));
     EXPECT_STREQ(untouched, "keep");
 }
 

@@ -67,7 +67,11 @@ void setPath(const std::string& path) {
     std::snprintf(settingsPath, sizeof settingsPath, "%s", path.c_str());
 }
 
-std::string pathFor(const char* commandLine, char separator, std::size_t outSize = kPathSize) {
+// The Windows program's settingsPath holds MAX_PATH bytes.
+constexpr std::size_t kWindowsPathSize = 260;
+
+std::string pathFor(const char* commandLine, char separator,
+                    std::size_t outSize = kWindowsPathSize) {
     std::vector<char> out(outSize + 16, '#');
     settingsPathFromCommandLine(commandLine, separator, out.data(), outSize);
     // Nothing past the buffer the rule was given may change.
@@ -182,33 +186,76 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"/rovanta", '/', "/rovanta.cfg"},
         PathCase{"/home/rovanta", '/', "/home/rovanta.cfg"}));
 
-TEST(SettingsPath, OverLongCommandLinesNeverOverflow) {
+TEST(SettingsPath, APathThatDoesNotFitIsNotUsedAtAll) {
     // Long arguments do not matter at all.
     std::string longArgs = "C:\\WINDOWS\\SAVER.SCR /s " + std::string(100000, 'x');
     EXPECT_EQ(pathFor(longArgs.c_str(), '\\'), "C:\\WINDOWS\\rovanta.cfg");
 
-    // A first directory too long for the 259 characters: cut, terminated.
-    std::string longDir = "C:\\" + std::string(300, 'd') + "\\SAVER.SCR";
-    const std::string cut = pathFor(longDir.c_str(), '\\');
-    EXPECT_EQ(cut.size(), kPathSize - 1);
-    EXPECT_EQ(cut.substr(0, 3), "C:\\");
+    // The program as r.scr in a folder of 244, 245, 246 characters: the
+    // settings path has 259 characters (fits), 260 and 261 (do not fit). Cut
+    // to 259 the longer ones would name "...\\rovanta.c", someone else's file.
+    const auto programIn = [](std::size_t folderLength) {
+        return "\"C:\\" + std::string(folderLength, 'd') + "\\r.scr\" /s";
+    };
+    EXPECT_EQ(pathFor(programIn(244).c_str(), '\\'),
+              "C:\\" + std::string(244, 'd') + "\\rovanta.cfg");
+    EXPECT_EQ(pathFor(programIn(245).c_str(), '\\'), "");
+    EXPECT_EQ(pathFor(programIn(246).c_str(), '\\'), "");
+    char out[kWindowsPathSize] = "x";
+    EXPECT_FALSE(settingsPathFromCommandLine(programIn(246).c_str(), '\\', out, sizeof out));
 
-    EXPECT_EQ(pathFor("C:\\WINDOWS\\SAVER.SCR", '\\', 5), "C:\\W");
+    EXPECT_EQ(pathFor("C:\\WINDOWS\\SAVER.SCR", '\\', 5), "");
     EXPECT_EQ(pathFor("C:\\WINDOWS\\SAVER.SCR", '\\', 1), "");
     EXPECT_EQ(pathFor(nullptr, '/'), "/rovanta.cfg");
 }
 
-TEST(SettingsPath, BuiltFromThePlatformCommandLineTheSameEveryTime) {
+// With no home folder in the environment the settings never go by the
+// program's path (under /tmp that is a folder every user writes): the
+// password database names the home folder, and a user it does not know has
+// no settings file at all.
+TEST(SettingsPath, WithoutAHomeInTheEnvironmentThePasswordDatabaseElseNoSave) {
     headless::reset();
-    // On Linux the variable or the user's own file would be named instead.
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
     unsetenv("ROVANTA_CONFIG");
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("HOME");
-    headless::setCommandLine("\"/opt/screen savers/rovanta/rovanta\" /s");
+    headless::setCommandLine("/tmp/rovanta /s");
+    const passwd* user = getpwuid(getuid());
+    ASSERT_NE(user, nullptr);
+    const std::string expected = std::string(user->pw_dir) + "/.config/rovanta/rovanta.cfg";
     buildSettingsPath();
-    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
+    EXPECT_EQ(std::string(settingsPath), expected);
     buildSettingsPath();
-    EXPECT_STREQ(settingsPath, "/opt/rovanta.cfg");
+    EXPECT_EQ(std::string(settingsPath), expected) << "the same every time";
+
+    if (geteuid() == 0) {
+        // A user the password database does not know, in a child process.
+        uid_t stranger = 61000;
+        while (getpwuid(stranger) != nullptr) ++stranger;
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setuid(stranger) != 0) _exit(100);
+            buildSettingsPath();
+            if (settingsPath[0] != '\0') _exit(1);
+            std::memset(&saverSettings, 0, sizeof saverSettings);
+            loadSettings();
+            _exit(saveSettings() ? 2 : saverSettings.pointStep == 2 ? 0 : 3);
+        }
+        int status = -1;
+        for (int waited = 0; waited < 1000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+            usleep(10000);
+        if (status == -1) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0)
+            << "1: a path was named, 2: the save went somewhere, 3: no defaults";
+    } else {
+        std::printf("an unknown user's case needs root: not run\n");
+    }
+    if (oldHome != nullptr) setenv("HOME", savedHome.c_str(), 1);
 }
 
 // ---- Load and save --------------------------------------------------------------

@@ -56,7 +56,7 @@ TEST(ParseHexPair, ConvertsTwoDigitsAndGivesZeroForNonHex) {
 TEST_F(SideLoaderTest, ColourTextsInAnyCase) {
     Side& side = sideTable[0];
     side.isEmpty = 1;
-    ASSERT_EQ(loadSide(side, "#00ff00"), 0);
+    ASSERT_TRUE(loadSide(side, "#00ff00"));
     EXPECT_EQ(side.width, -1);
     EXPECT_EQ(side.height, -1);
     EXPECT_EQ(side.isEmpty, 0);
@@ -64,29 +64,29 @@ TEST_F(SideLoaderTest, ColourTextsInAnyCase) {
     EXPECT_EQ(side.green, 255);
     EXPECT_EQ(side.blue, 0);
 
-    ASSERT_EQ(loadSide(sideTable[1], "#00FF00"), 0);
+    ASSERT_TRUE(loadSide(sideTable[1], "#00FF00"));
     EXPECT_EQ(sideTable[1].green, 255);
 
     // Unconvertible pairs are 0, not whatever the record held.
     side.red = side.green = side.blue = 77;
-    ASSERT_EQ(loadSide(side, "#zzzzzz"), 0);
+    ASSERT_TRUE(loadSide(side, "#zzzzzz"));
     EXPECT_EQ(side.red, 0);
     EXPECT_EQ(side.green, 0);
     EXPECT_EQ(side.blue, 0);
 }
 
 TEST_F(SideLoaderTest, OnlySevenCharacterHashTextsAreColours) {
-    EXPECT_EQ(loadSide(sideTable[0], "#00ff0"), 1);
-    EXPECT_EQ(loadSide(sideTable[0], "#00ff000"), 1);
+    EXPECT_FALSE(loadSide(sideTable[0], "#00ff0"));
+    EXPECT_FALSE(loadSide(sideTable[0], "#00ff000"));
 
     // With a file of that name the six-character text is a picture.
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.path.c_str()), 0);
     writeFile("#00ff0", solidJpeg(8, 8, 255, 0, 0));
-    const int result = loadSide(sideTable[0], "#00ff0");
+    const bool loaded = loadSide(sideTable[0], "#00ff0");
     ASSERT_EQ(chdir(previous), 0);
-    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(loaded);
     EXPECT_EQ(sideTable[0].width, 8);
     expectNear(sideTexel(sideTable[0], 4, 4), 255, 0, 0);
 }
@@ -97,14 +97,14 @@ TEST_F(SideLoaderTest, NoneInAnyCaseEmptiesTheSideAndKeepsTheRest) {
         side.width = 644;
         side.height = 480;
         side.isEmpty = 0;
-        ASSERT_EQ(loadSide(side, none), 0) << none;
+        ASSERT_TRUE(loadSide(side, none)) << none;
         EXPECT_EQ(side.isEmpty, 1);
         EXPECT_EQ(side.width, 644);
         EXPECT_EQ(side.height, 480);
         EXPECT_EQ(sideShown(2), 0);
     }
-    EXPECT_EQ(loadSide(sideTable[2], "$non"), 1);
-    EXPECT_EQ(loadSide(sideTable[2], "$nonee"), 1);
+    EXPECT_FALSE(loadSide(sideTable[2], "$non"));
+    EXPECT_FALSE(loadSide(sideTable[2], "$nonee"));
 }
 
 // ---- Pictures -------------------------------------------------------------------
@@ -119,7 +119,7 @@ TEST_F(SideLoaderTest, PictureIsStoredWithPaddedWidth) {
         p[2] = x < 320 ? 0 : 255;
     }));
     Side& side = sideTable[0];
-    ASSERT_EQ(loadSide(side, path.c_str()), 0);
+    ASSERT_TRUE(loadSide(side, path.c_str()));
     EXPECT_EQ(side.width, 644);
     EXPECT_EQ(side.height, 480);
     EXPECT_EQ(side.rowsFilled, 480);
@@ -144,7 +144,7 @@ TEST_F(SideLoaderTest, EdgeLengthFollowsTheSmallestPicture) {
     EXPECT_EQ(loadAllSides("#000000", "#111111", "#222222", "#333333", "#444444", "#555555"), 200);
     // An empty side keeps its old picture size, which no longer counts.
     EXPECT_EQ(loadAllSides("#000000", "#111111", big.c_str(), "$none", "#444444", "#555555"), 1000);
-    ASSERT_EQ(loadSide(sideTable[2], "$NONE"), 0);
+    ASSERT_TRUE(loadSide(sideTable[2], "$NONE"));
     EXPECT_EQ(edgeLengthOfSides(), 200);
 
     // The search starts at 10000: pictures at least that large do not count.
@@ -161,7 +161,7 @@ TEST_F(SideLoaderTest, EdgeLengthFollowsTheSmallestPicture) {
 
 TEST_F(SideLoaderTest, FailingFourthSideStopsTheLoadWithOneMessage) {
     const char* old[6] = {"#0a0a0a", "#0b0b0b", "#0c0c0c", "#0d0d0d", "#0e0e0e", "#0f0f0f"};
-    for (int i = 0; i < 6; ++i) ASSERT_EQ(loadSide(sideTable[i], old[i]), 0);
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(loadSide(sideTable[i], old[i]));
 
     const std::string missing = dir.file("missing.jpg");
     EXPECT_EQ(loadAllSides("#010101", "#020202", "#030303", missing.c_str(), "#050505", "#060606"), 0);
@@ -208,7 +208,7 @@ TEST_F(SideLoaderTest, EveryCodingTheLibraryDecodesLoads) {
         recipe.progressive = kind.progressive;
         const std::string path = picture(std::string(kind.name) + ".jpg", encodeJpeg(recipe, colour));
         Side& side = sideTable[0];
-        ASSERT_EQ(loadSide(side, path.c_str()), 0);
+        ASSERT_TRUE(loadSide(side, path.c_str()));
         EXPECT_EQ(side.width, 32);
         EXPECT_EQ(side.height, 20);
         EXPECT_EQ(side.rowsFilled, 20);
@@ -225,7 +225,7 @@ TEST_F(SideLoaderTest, GreyscaleLoadsAsGrey) {
         p[0] = x < 4 ? 40 : 220;
     }));
     Side& side = sideTable[0];
-    ASSERT_EQ(loadSide(side, path.c_str()), 0);
+    ASSERT_TRUE(loadSide(side, path.c_str()));
     EXPECT_EQ(side.width, 12);
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 9; ++x) {
@@ -251,7 +251,7 @@ TEST_F(SideLoaderTest, CmykIsConvertedToRgb) {
             for (int i = 0; i < 4; ++i) p[i] = adobe ? static_cast<std::uint8_t>(255 - ink[i]) : ink[i];
         }));
         Side& side = sideTable[0];
-        ASSERT_EQ(loadSide(side, path.c_str()), 0);
+        ASSERT_TRUE(loadSide(side, path.c_str()));
         expectNear(sideTexel(side, 8, 8), 255, 0, 0, 8);
     }
 }
@@ -271,7 +271,7 @@ TEST_F(SideLoaderTest, TruncatedImageDataStillLoads) {
     ASSERT_GT(scan, 0);
     bytes.resize(static_cast<std::size_t>(scan) + (bytes.size() - static_cast<std::size_t>(scan)) / 3);
     const std::string path = picture("cut.jpg", bytes);
-    ASSERT_EQ(loadSide(sideTable[0], path.c_str()), 0);
+    ASSERT_TRUE(loadSide(sideTable[0], path.c_str()));
     EXPECT_EQ(sideTable[0].rowsFilled, 64);
 }
 
@@ -292,17 +292,17 @@ TEST_F(SideLoaderTest, FilesWithoutImageDataFail) {
         const std::string path = picture("bad.jpg", bytes);
         Side& side = sideTable[1];
         side.isEmpty = 1;
-        EXPECT_EQ(loadSide(side, path.c_str()), 1);
+        EXPECT_FALSE(loadSide(side, path.c_str()));
         EXPECT_EQ(side.isEmpty, 0);
     }
-    EXPECT_EQ(loadSide(sideTable[1], dir.path.c_str()), 1);  // a directory
+    EXPECT_FALSE(loadSide(sideTable[1], dir.path.c_str()));  // a directory
 }
 
 TEST_F(SideLoaderTest, TwelveBitPicturesFail) {
     auto bytes = solidJpeg(16, 16, 50, 60, 70);
     setPrecision(bytes, 12);
     const std::string path = picture("twelve.jpg", bytes);
-    EXPECT_EQ(loadSide(sideTable[0], path.c_str()), 1);
+    EXPECT_FALSE(loadSide(sideTable[0], path.c_str()));
 }
 
 TEST_F(SideLoaderTest, AbsurdSizesFailThroughTheTooLargePath) {
@@ -311,9 +311,9 @@ TEST_F(SideLoaderTest, AbsurdSizesFailThroughTheTooLargePath) {
     const std::string path = picture("huge.jpg", bytes);
     Side& side = sideTable[0];
     ::testing::internal::CaptureStdout();
-    const int result = loadSide(side, path.c_str());
+    const bool loaded = loadSide(side, path.c_str());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Image of size 65500 by 65500 is too large.\n");
-    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(loaded);
     EXPECT_EQ(side.pixels, nullptr);
     EXPECT_EQ(side.width, 65500);  // what the header said stays, as the load had set it
     EXPECT_EQ(side.height, 65500);
@@ -322,7 +322,7 @@ TEST_F(SideLoaderTest, AbsurdSizesFailThroughTheTooLargePath) {
     setDimensions(bytes, 65535, 65535);
     const std::string beyond = picture("beyond.jpg", bytes);
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(loadSide(side, beyond.c_str()), 1);
+    EXPECT_FALSE(loadSide(side, beyond.c_str()));
     ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(loadAllSides(path.c_str(), "#000000", "#000000", "#000000", "#000000", "#000000"), 0);
@@ -343,10 +343,9 @@ TEST_F(SideLoaderTest, CorruptBytesNeverCrashTheLoader) {
         for (int flips = 0; flips < 4; ++flips) bytes[next() % bytes.size()] = static_cast<std::uint8_t>(next());
         const std::string path = picture("damaged.jpg", bytes);
         ::testing::internal::CaptureStdout();
-        const int result = loadSide(sideTable[run % 6], path.c_str());
+        const bool result = loadSide(sideTable[run % 6], path.c_str());
         ::testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(result == 0 || result == 1);
-        if (result == 0) {
+        if (result) {
             ++loaded;
             const Side& side = sideTable[run % 6];
             EXPECT_LE(side.rowsFilled, side.height);

@@ -32,17 +32,13 @@ namespace hosttest {
 
 inline constexpr plat::Module kInstance = 0x400000;
 
-// The settings file lies in the first directory below the program's root;
-// with a relative program path "saver/rovanta" that is "saver/" of the
-// current directory, which each test makes its own.
+// The settings file is "saver/rovanta.cfg" of the current directory, which
+// each test makes its own; the program is "saver/rovanta" there.
 class HostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The file's place must follow from the command line alone here: no
-        // variable and no home that would name the user's own file on Linux.
-        unsetenv("ROVANTA_CONFIG");
-        unsetenv("XDG_CONFIG_HOME");
-        unsetenv("HOME");
+        // Named outright, so that no test reads or writes the user's own file.
+        useSettingsFile("saver/rovanta.cfg");
         headless::reset();
         // The program's dialog, as main registers it.
         plat::linuxRegisterDialog(kConfigDialogTemplateId, configDialogTemplate);
@@ -76,6 +72,7 @@ protected:
         headless::reset();
         hostState = HostState{};
         headless::setCommandLine("\"saver/rovanta\" /s");
+        useSettingsFile("saver/rovanta.cfg");
         headless::setScreenSize(64, 48);
     }
 
@@ -88,6 +85,15 @@ protected:
     }
 
     static std::filesystem::path settingsFile() { return "saver/rovanta.cfg"; }
+    static void useSettingsFile(const std::string& path) {
+        setenv("ROVANTA_CONFIG", path.c_str(), 1);
+    }
+    // A settings file in a folder that cannot be made: a plain file holds its name.
+    static void useUnwritableSettingsFile(const std::string& folder) {
+        std::FILE* blocker = std::fopen(folder.c_str(), "wb");
+        if (blocker != nullptr) std::fclose(blocker);
+        useSettingsFile(folder + "/rovanta.cfg");
+    }
 
     static std::vector<std::uint8_t> readSettingsFile() {
         std::ifstream in(settingsFile(), std::ios::binary);

@@ -206,7 +206,7 @@ TEST_F(SaverWindowTest, AnglesStayWithinOneTurnOverALongRun) {
 }
 
 TEST_F(SaverWindowTest, ASaveFailureIsReportedOnceAndTheSaverRunsOn) {
-    headless::setCommandLine("\"nowhere/rovanta\" /s");  // a directory that does not exist
+    useUnwritableSettingsFile("nowhere");
     int framesWhileBoxOpen = -1;
     headless::setMessageBoxHook([&](const headless::MessageBoxRecord&) {
         const int before = headless::frameCount();
@@ -220,7 +220,7 @@ TEST_F(SaverWindowTest, ASaveFailureIsReportedOnceAndTheSaverRunsOn) {
     // Ticks reach the saver while the box is open, and after it closed.
     EXPECT_GE(framesWhileBoxOpen, 5);
     EXPECT_GE(headless::frameCount(), framesWhileBoxOpen + 5);
-    EXPECT_FALSE(std::filesystem::exists("nowhere"));
+    EXPECT_TRUE(std::filesystem::is_regular_file("nowhere")) << "nothing made in its place";
 }
 
 // A watch on FIFOs that a test hands to the saver: should the saver still be
@@ -279,7 +279,7 @@ TEST_F(SaverWindowTest, AFifoAsASideOrAsTheSettingsFileIsRefusedWithoutBlocking)
     FifoWatch watch({"saver/side.fifo", "fifo/rovanta.cfg"});
     // A settings file that cannot be read is a missing one: the defaults, and
     // a save that fails rather than waits for a reader.
-    headless::setCommandLine("\"fifo/rovanta\" /s");
+    useSettingsFile("fifo/rovanta.cfg");
     endAt(200);
     EXPECT_EQ(hostMain(kInstance, "/s"), 0);
     EXPECT_GE(headless::frameCount(), 2);

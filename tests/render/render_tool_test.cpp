@@ -95,7 +95,7 @@ Image expectedFrame(const std::string& config, int w, int h, float a, float b, f
     }
     Image img;
     for (std::size_t s = 0; s < kSideCount; ++s)
-        if (loadSide(sideTable[s], sideText(s)) != 0) return img;
+        if (!loadSide(sideTable[s], sideText(s))) return img;
     saverSettings.faceSize = edgeLengthOfSides();
     saverSettings.centerX = w / 2;
     saverSettings.centerY = h / 2;

@@ -789,6 +789,34 @@ TEST_F(WineSaver, ConfigureRefusesScale11WithTheMessageAndLeavesTheFile) {
     EXPECT_EQ(readBytes(cfgPath()), before);
 }
 
+// The program as r.scr in a 246-character folder: the settings path has 261
+// characters, one past the 259 the program holds. Cut, it would be
+// "...\\rovanta.c", a user's own file, read as the settings and overwritten by
+// the next save; instead no file is used: the defaults, and a failed save.
+TEST_F(WineSaver, ASettingsPathTooLongIsNotCutIntoAnotherFile) {
+    const std::string folder(246, 'd');
+    const fs::path dir = wine.prefix / "drive_c" / folder;
+    fs::create_directories(dir);
+    fs::copy_file(wine.saverDir / "rovanta.scr", dir / "r.scr",
+                  fs::copy_options::overwrite_existing);
+    writeSettings({"#123456", "#00ff00", "#0000ff", "#ffffff", "#000000", "#f0f0ff"});
+    fs::rename(cfgPath(), dir / "rovanta.c");
+    const auto before = readBytes(dir / "rovanta.c");
+
+    Process dialog = spawn({wine.loader, "C:\\" + folder + "\\r.scr", "/c"});
+    SaverGuard guard{dialog};
+    ASSERT_TRUE(windowSettles("Rovanta Configuration", 500ms));
+    const std::string texts = windowTexts("Rovanta Configuration");
+    EXPECT_TRUE(contains(texts, "Edit|#ff0000\n")) << "not the defaults: " << texts;
+    pressKeyIn("Rovanta Configuration", "Return");
+    ASSERT_TRUE(waitForWindow("Error", 10s)) << "OK saved somewhere";
+    EXPECT_TRUE(contains(windowTexts("Error"), "|Error writing configuration to  (ID_OK)\n"));
+    pressKeyIn("Error", "Return");
+    EXPECT_EQ(exitCode(dialog, patient(20s)), 200);
+    EXPECT_EQ(readBytes(dir / "rovanta.c"), before) << "another file was overwritten";
+    fs::remove_all(dir);
+}
+
 // ---- Windows 98: password and change-password -----------------------------------------
 TEST_F(WineSaver, PasswordOnWindows98AsksOnEveryKeyUntilTheVerifierSaysYes) {
     Windows98 win98;

@@ -15,10 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
 
     const std::string commandLine(reinterpret_cast<const char*>(data), size);
-    char path[kPathSize];
+    char path[plat::kMaxPath];
     for (const char separator : {'\\', '/'}) {
-        settingsPathFromCommandLine(commandLine.c_str(), separator, path, sizeof path);
-        if (std::strlen(path) >= sizeof path) __builtin_trap();
+        const bool fits = settingsPathFromCommandLine(commandLine.c_str(), separator, path, sizeof path);
+        if (std::strlen(path) >= sizeof path || fits != (path[0] != '\0')) __builtin_trap();
     }
     return 0;
 }

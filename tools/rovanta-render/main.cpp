@@ -165,7 +165,7 @@ void loadSettingsFile(const char* path) {
 // As loadAllSides, with the failure on stderr instead of a message box.
 std::int32_t loadSides() {
     for (std::size_t s = 0; s < kSideCount; ++s) {
-        if (loadSide(sideTable[s], sideText(s)) != 0) {
+        if (!loadSide(sideTable[s], sideText(s))) {
             std::fprintf(stderr, "Image %s not found.\n", sideText(s));
             return 0;
         }

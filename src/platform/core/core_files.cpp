@@ -1,5 +1,5 @@
-// Files for the application: a plain file opened for reading, and
-// ReplaceFileContents.
+// Files for the application: a plain file opened for reading,
+// ReplaceFileContents, and where the user's settings file lies.
 //
 // ReplaceFileContents: a file's new contents written beside it and renamed
 // over it, so a crash or a full disk in the middle leaves the old file and a
@@ -24,11 +24,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "platform/linux/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -237,6 +239,82 @@ bool plat::CreateParentDirectories(const char* path) {
         prefix[i] = '\0';
         if (mkdir(prefix, 0700) != 0 && errno != EEXIST) return false;
     }
+    return true;
+}
+
+bool linuxplat::settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize) {
+    if (value == nullptr || value[0] == '\0' || out == nullptr || outSize == 0) return false;
+    const std::size_t length = std::strlen(value);
+    out[0] = '\0';
+    if (length < outSize) std::memcpy(out, value, length + 1);
+    return true;
+}
+
+bool linuxplat::settingsPathForUser(const char* configHome, const char* home, char* out,
+                                    std::size_t outSize) {
+    if (out == nullptr || outSize == 0) return false;
+    const char* base = nullptr;
+    const char* rest = nullptr;
+    if (configHome != nullptr && configHome[0] == '/') {
+        base = configHome;
+        rest = "/rovanta/rovanta.cfg";
+    } else if (home != nullptr && home[0] == '/') {
+        base = home;
+        rest = "/.config/rovanta/rovanta.cfg";
+    } else {
+        return false;
+    }
+    const std::size_t baseLength = std::strlen(base);
+    const std::size_t restLength = std::strlen(rest);
+    out[0] = '\0';
+    if (baseLength + restLength < outSize) {
+        std::memcpy(out, base, baseLength);
+        std::memcpy(out + baseLength, rest, restLength + 1);
+    }
+    return true;
+}
+
+static_assert(plat::kMaxPath == PATH_MAX);
+
+namespace {
+
+// A path too long for the file calls is refused whole, and said once: the
+// run goes on with the defaults and its save fails with the usual box.
+void refuseLongPath(const char* source, std::size_t outSize) {
+    std::fprintf(stderr,
+                 "rovanta: the settings path from %s is longer than %zu bytes; the defaults "
+                 "apply and are not saved\n",
+                 source, outSize - 1);
+}
+
+}  // namespace
+
+// An installed program's directory is not the user's to write, and a
+// directory every user writes is no place for one user's settings (another
+// user may plant a link there): each user has a file of their own, which the
+// environment may name outright. Without a home folder in the environment
+// the password database knows it; without one there either, nothing is
+// saved.
+bool plat::SettingsFileLocation(char* out, std::size_t outSize) {
+    if (out == nullptr || outSize == 0) return true;
+    if (linuxplat::settingsPathFromEnvironment(std::getenv("ROVANTA_CONFIG"), out, outSize)) {
+        if (out[0] == '\0') refuseLongPath("ROVANTA_CONFIG", outSize);
+        return true;
+    }
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if ((configHome == nullptr || configHome[0] != '/') && (home == nullptr || home[0] != '/')) {
+        const passwd* user = getpwuid(getuid());
+        home = user != nullptr ? user->pw_dir : nullptr;
+    }
+    if (!linuxplat::settingsPathForUser(configHome, home, out, outSize)) {
+        out[0] = '\0';
+        return true;
+    }
+    if (out[0] == '\0')
+        refuseLongPath(configHome != nullptr && configHome[0] == '/' ? "XDG_CONFIG_HOME"
+                                                                   : "the home folder",
+                       outSize);
     return true;
 }
 

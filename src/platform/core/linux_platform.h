@@ -3,6 +3,7 @@
 // termination signals.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,6 +34,17 @@ void setCommandLine(const std::string& text);
 // The tail the host's mode scan reads for a preview into `window`: what the
 // command line becomes when the program draws into another's window.
 std::string previewTail(std::uint32_t window);
+
+// The rules behind plat::SettingsFileLocation. ROVANTA_CONFIG's: a value
+// that is set and not empty names the file; true then. The user's own:
+// configHome/rovanta/rovanta.cfg, or home/.config/rovanta/rovanta.cfg when
+// configHome (XDG_CONFIG_HOME) is unset or not absolute; false when neither
+// is an absolute directory. home is HOME, or the password database's when
+// HOME is no absolute directory. In both a path that does not fit leaves
+// out empty.
+bool settingsPathFromEnvironment(const char* value, char* out, std::size_t outSize);
+bool settingsPathForUser(const char* configHome, const char* home, char* out,
+                         std::size_t outSize);
 
 // A Linux exit status holds 8 bits: -1 (no mode) stays recognisable as 255,
 // and every other code is capped at 254 so that a large success value (the

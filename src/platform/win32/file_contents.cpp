@@ -4,8 +4,8 @@
 //
 // Wherever that route cannot be taken (a link, a device, a hidden or system
 // file, a directory that takes no new file, a system without a replacing
-// move) the file is cut and written in place, the write such a file has
-// always had, so the call never fails where that write would have worked
+// move) the file is cut and written in place, as a plain "wb" open and one
+// write would do, so the call never fails where that write would have worked
 // and never works where it would have failed.
 #include "platform/platform.h"
 
@@ -116,7 +116,7 @@ bool replaceFileContents(const char* path, const void* bytes, std::size_t size) 
     const bool exists = _stat(path, &st) == 0;
     if (exists) {
         // Only a plain file is replaced; a device or anything else gets the
-        // write it would always have got.
+        // plain write in place.
         if ((st.st_mode & _S_IFMT) != _S_IFREG) return writeInPlace(path, bytes, size);
         // A file that cannot be opened for writing fails exactly as the
         // truncating open would, and is left as it is.
@@ -135,6 +135,9 @@ bool plat::ReplaceFileContents(const char* path, const void* bytes, std::size_t 
 }
 
 bool plat::CreateParentDirectories(const char*) { return false; }
+
+// No per-user file: the settings lie by the program's own path.
+bool plat::SettingsFileLocation(char*, std::size_t) { return false; }
 
 // A named pipe or a device (CON, a pipe's \\.\pipe\ name) opens at once here
 // but may never end a read; only a plain file is handed out.

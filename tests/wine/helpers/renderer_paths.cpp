@@ -11,16 +11,18 @@
 #include <cstring>
 #include <vector>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
+// Ours first: the platform's interface (through settings.h) declares the
+// Win32 names that windows.h makes macros of.
 #include "loader/side_loader.h"
 #include "render/cube_renderer.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
 #include "settings/settings.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 
 namespace {
 
@@ -49,7 +51,7 @@ bool loadScene(bool heavy) {
         sideTable[s] = Side{};
         if (heavy)
             makePicture(sideTable[s], s + 1);
-        else if (loadSide(sideTable[s], colours[s]) != 0)
+        else if (!loadSide(sideTable[s], colours[s]))
             return false;
         if (heavy && sideTable[s].pixels == nullptr) return false;
     }
