@@ -13,7 +13,8 @@
 //   files                  replacing a file's contents as one step, the place
 //                          of the settings file and the path separator
 //   system                 registry value, libraries by name, command line,
-//                          version, screen-saver-running state, exit, fault guard
+//                          version, SSE2, screen-saver-running state, exit,
+//                          fault guard
 //   memory                 global memory for the depth buffer
 //   start (Linux only)     StartLinuxProgram: arguments, dialog tables, where to draw
 #pragma once
@@ -262,6 +263,8 @@ long RegQueryValueExA(Key key, const char* valueName, std::uint32_t* type, std::
 long RegCloseKey(Key key);
 // GetVersionExA's dwPlatformId; false when the call fails.
 bool GetVersionPlatformId(std::uint32_t* platformId);
+// The processor reports SSE2 and the system saves its state on a task switch.
+bool ProcessorHasSse2();
 bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* data,
                            std::uint32_t flags);
 [[noreturn]] void ExitProcess(std::uint32_t exitCode);

@@ -1,44 +1,28 @@
 // One frame of the cube, and the route it takes down to the pixel.
 //
-// renderCube
-//   frameFromSettings   the frame's constants: S, h, lo, the step k, the
-//                       factor f, the centre, a depth divisor for cubes too
-//                       large for 16-bit depths
-//   buildMatrix         the rotation matrix M from the three angles
-//   drawCubeFast        (cube_renderer_fast.cpp) takes the frame when the
-//                       depth buffer exists and matches the surface, the
-//                       depths need no divisor, k is at most 10, and at k = 1
-//                       f is 1 and the surface at least 4 x 3. The default
-//                       settings (k = 2, f = 1) come this way:
-//                         k = 1   rotate a chunk of a row at once, then a
-//                                 3 x 3 depth raise and splat per sample
-//                         k >= 2  rotate a chunk, then plotStepK: an unrolled
-//                                 (2k+1)^2 marking and (2k+3) runs of 2k+2
-//                       samples near an edge go to plotGeneric. In the
-//                       32-bit program it is drawCubeFastSse2, the same file
-//                       built for SSE2, once chooseRendererPath has found
-//                       SSE2 at the program's start.
-//   drawCubePlain       every other frame: pairs of sides, rows, a chunk of a
-//                       row rotated (rotateChunk), each sample to plotGeneric
-//     plotGeneric       (cube_renderer_paths.h, so that both routes inline
-//                       it) the literal reading of plotSample: the screen
-//                       position, the depth test and marking (markDepthSquare
-//                       for k > 1), the colour (paintPixel: a texel row, a
-//                       colour, or sideTexel), then the nine pixels (k = 1) or
-//                       the runs of fillSurfaceRun (k > 1)
+// renderCube takes the frame's constants from the settings
+// (frameFromSettings: S, h, lo, the step k, the factor f, the centre, a depth
+// divisor for cubes too large for 16-bit depths), builds the rotation matrix
+// M from the three angles (buildMatrix) and chooses how to draw:
+//   drawCubeFast    (cube_renderer_fast.cpp) where fastPathsFit says its
+//                   preconditions hold, as at the default settings (k = 2,
+//                   f = 1); in the 32-bit program drawCubeFastSse2 once
+//                   chooseRendererPath has found SSE2
+//   drawCubePlain   every other frame: pairs of sides, rows, a chunk of a row
+//                   rotated (rotateChunk), each sample to plotSample
+//     plotSample    (cube_renderer_paths.h, so that both routes inline it)
+//                   the screen position, depthTestAndMark, the colour
+//                   (paintPixel), then the nine pixels with depthRaise (k = 1)
+//                   or the runs of fillSurfaceRun (k > 1)
 //
-// Every route draws the same frame pixel for pixel as the plain per-sample
-// reading: the same sums of the same products in the same order
-// (-ffp-contract=off keeps them apart), and the same order of samples.
+// Both draw the same frame pixel for pixel: the same sums of the same
+// products in the same order (-ffp-contract=off keeps them apart), and the
+// same order of samples.
 #include "render/cube_renderer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-
-#if defined(ROVANTA_RENDER_SSE2_PATH)
-#include <cpuid.h>
-#endif
 
 #include "platform/platform.h"
 #include "render/cube_renderer_paths.h"
@@ -59,51 +43,13 @@ constexpr RendererPath kOnlyPath = RendererPath::Sse2;
 constexpr RendererPath kOnlyPath = RendererPath::Plain;
 #endif
 
-#if defined(ROVANTA_RENDER_SSE2_PATH)
-// The processor must have SSE2 (CPUID leaf 1, EDX bit 26) and the system must
-// save the XMM registers on a task switch, which only it can say: Windows 95
-// cannot, and has no IsProcessorFeaturePresent to ask (feature 10: SSE2).
-bool sse2Usable() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (edx & bit_SSE2) == 0) return false;
-    const plat::Module kernel = plat::LoadLibraryA("KERNEL32.DLL");
-    if (kernel == 0) return false;
-    using FeatureQuery = int(__stdcall*)(unsigned);
-    const auto present = reinterpret_cast<FeatureQuery>(
-        reinterpret_cast<void (*)()>(plat::GetProcAddress(kernel, "IsProcessorFeaturePresent")));
-    return present != nullptr && present(10) != 0;
-}
-#endif
-
 Frame frameFromSettings(PixelSurface& target);
 void buildMatrix(Frame& frame, float angleA, float angleB, float angleC);
 void noteFrameDepthSpan(const Frame& frame);
+bool fastPathsFit(const Frame& frame);
 void drawCubePlain(const Frame& frame);
 
 }  // namespace
-
-RendererPath chooseRendererPath() {
-#if defined(ROVANTA_RENDER_SSE2_PATH)
-    activePath = sse2Usable() ? RendererPath::Sse2 : RendererPath::Plain;
-    return activePath;
-#else
-    return kOnlyPath;
-#endif
-}
-
-bool useRendererPath(RendererPath path) {
-#if defined(ROVANTA_RENDER_SSE2_PATH)
-    if (path == RendererPath::Sse2 && !sse2Usable()) return false;
-    activePath = path;
-    return true;
-#else
-    return path == kOnlyPath;
-#endif
-}
-
-const char* rendererPathName(RendererPath path) {
-    return path == RendererPath::Sse2 ? "sse2" : "plain";
-}
 
 void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) {
     Frame frame = frameFromSettings(target);
@@ -111,13 +57,18 @@ void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) 
     noteFrameDepthSpan(frame);
     if (target.pixels == nullptr) return;
     buildMatrix(frame, angleA, angleB, angleC);
+    // The fast paths draw what drawCubePlain draws, faster, but only where
+    // their preconditions hold; see fastPathsFit. The 32-bit
+    // program has them in two builds and takes the SSE2 one only once
+    // chooseRendererPath has found it usable.
+    if (!fastPathsFit(frame))
+        drawCubePlain(frame);
 #if defined(ROVANTA_RENDER_SSE2_PATH)
-    const bool drawn = activePath == RendererPath::Sse2 ? cube_paths::drawCubeFastSse2(frame)
-                                                         : cube_paths::drawCubeFast(frame);
-#else
-    const bool drawn = cube_paths::drawCubeFast(frame);
+    else if (activePath == RendererPath::Sse2)
+        cube_paths::drawCubeFastSse2(frame);
 #endif
-    if (!drawn) drawCubePlain(frame);
+    else
+        cube_paths::drawCubeFast(frame);
 }
 
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
@@ -140,7 +91,33 @@ void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, 
     const std::int64_t col = frame.centerX + X / frame.reduce;
     const std::int64_t row = frame.centerY + Y / frame.reduce;
     noteDepthWrites(width * (row - 2) + col - 2, width * (row + 2) + col + 2);
-    cube_paths::plotGeneric(frame, paint, static_cast<std::int64_t>(u) + frame.half, X, Y, Z);
+    cube_paths::plotSample(frame, paint, static_cast<std::int64_t>(u) + frame.half, X, Y, Z);
+}
+
+// The 32-bit program's baseline processor lacks SSE2, so it asks once, at
+// its start, before anything could run an SSE2 instruction. Wherever SSE2 is
+// the build's baseline (or out of reach) there is one path.
+RendererPath chooseRendererPath() {
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+    activePath = plat::ProcessorHasSse2() ? RendererPath::Sse2 : RendererPath::Plain;
+    return activePath;
+#else
+    return kOnlyPath;
+#endif
+}
+
+bool useRendererPath(RendererPath path) {
+#if defined(ROVANTA_RENDER_SSE2_PATH)
+    if (path == RendererPath::Sse2 && !plat::ProcessorHasSse2()) return false;
+    activePath = path;
+    return true;
+#else
+    return path == kOnlyPath;
+#endif
+}
+
+const char* rendererPathName(RendererPath path) {
+    return path == RendererPath::Sse2 ? "sse2" : "plain";
 }
 
 // ---- The pieces both routes use --------------------------------------------------
@@ -281,6 +258,28 @@ void noteFrameDepthSpan(const Frame& frame) {
         noteDepthWrites(width * top + left, width * bottom + right);
 }
 
+// The fast paths address the depth buffer and the surface through one
+// linear index and unroll the marking and fill of every step up to
+// kMaxUnrolledStep; the samples near an edge they hand to plotSample. So
+// they need a depth buffer the size of the surface whose depths go into the
+// cells undivided, a step of at most kMaxUnrolledStep, and room for their
+// unrolled form: at k = 1 f = 1 (only the undivided projection keeps the
+// 3 x 3 block in one piece) and a buffer of at least 4 x 3 (the block's
+// rows are raised four cells at a time); above it at least one whole splat,
+// 2k + 2 by 2k + 3.
+bool fastPathsFit(const Frame& frame) {
+    const PixelSurface& target = *frame.target;
+    if (depthBuffer.cells == nullptr || frame.depthDivisor != 1 ||
+        depthBuffer.width != target.width || depthBuffer.height != target.height)
+        return false;
+    const std::int64_t width = depthBuffer.width;
+    const std::int64_t height = depthBuffer.height;
+    const std::int64_t k = frame.step;
+    if (k > cube_paths::kMaxUnrolledStep) return false;
+    if (k == 1) return frame.reduce == 1 && width >= 4 && height >= 3;
+    return width >= 2 * k + 2 && height >= 2 * k + 3;
+}
+
 // Pairs of sides in order, rows of the outer loop value q upwards, and within
 // a row each grid position's even side before its odd one: where depths tie
 // the later sample wins, so this order is part of the frame.
@@ -322,9 +321,9 @@ void drawCubePlain(const Frame& frame) {
                 for (std::int32_t t = 0; t < m; ++t) {
                     const std::int64_t texX = (j0 + t) * step;  // inner value + h
                     if (showA)
-                        cube_paths::plotGeneric(frame, paintA, texX, ra.x[t], ra.y[t], ra.z[t]);
+                        cube_paths::plotSample(frame, paintA, texX, ra.x[t], ra.y[t], ra.z[t]);
                     if (showB)
-                        cube_paths::plotGeneric(frame, paintB, texX, rb.x[t], rb.y[t], rb.z[t]);
+                        cube_paths::plotSample(frame, paintB, texX, rb.x[t], rb.y[t], rb.z[t]);
                 }
             }
         }

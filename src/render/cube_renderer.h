@@ -8,8 +8,9 @@
 // 32-bit program): plain and SSE2. The program chooses once, at its start,
 // before anything could run an SSE2 instruction; until then, and wherever
 // SSE2 is the build's baseline, there is one path.
-//   chooseRendererPath  the processor's path (CPUID, and the system's own
-//                       answer where it keeps SSE state), now in use
+//   RendererPath        Plain or Sse2
+//   chooseRendererPath  the processor's path (plat::ProcessorHasSse2), now in
+//                       use
 //   useRendererPath     draw with this path, if this build and processor
 //                       have it (for comparing the two)
 //   rendererPathName    "plain" or "sse2"

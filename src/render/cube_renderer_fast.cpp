@@ -1,13 +1,15 @@
-// renderCube's fast paths: whole frames at steps 1 to 10 where the depth
-// buffer matches the surface, drawn with unrolled splats and, where the
-// compiler targets SSE2, vector rotation and depth marking.
+// renderCube's fast paths, for the frames fastPathsFit (cube_renderer.cpp)
+// accepts: whole frames at steps 1 to 10 with the per-sample work of
+// plotSample unrolled for each step and, where the compiler targets SSE2,
+// vector rotation and depth marking. The 32-bit program builds this file
+// twice, the second time for SSE2 as drawCubeFastSse2.
 //
-// They keep the plain route's results bit for bit: the rotation sums are
-// formed in the same order from the same products (a product hoisted out of
-// a loop is the same double), and the unrolled splats only run where every
-// cell and pixel they touch lies inside the buffers, where the linear depth
-// index and the clipped surface agree with plain two-dimensional addressing.
-// Samples near an edge go to plotGeneric, the plain reading.
+// They keep plotSample's results bit for bit: the rotation sums are formed in
+// the same order from the same products (a product hoisted out of a loop is
+// the same double), and the unrolled forms only run where every cell and
+// pixel they touch lies inside the buffers, where the linear depth index and
+// the clipped surface agree with plain two-dimensional addressing. Samples
+// near an edge go to plotSample itself.
 //
 // drawCubeFast, at the bottom, is the one way in.
 #include <algorithm>
@@ -27,16 +29,6 @@
 namespace cube_paths {
 namespace {
 
-// The depth buffer and the surface of a fast frame: the same size (as in the
-// saver), depths that fit 16 bits, and a buffer to test against.
-struct Bounds {
-    std::int64_t width;
-    std::int64_t height;
-    std::int64_t stride;
-    std::int16_t* cells;
-    std::uint32_t* pixels;
-};
-
 struct ChunkCoords {
     alignas(16) std::int32_t x[kChunk];
     alignas(16) std::int32_t y[kChunk];
@@ -44,11 +36,12 @@ struct ChunkCoords {
     alignas(16) std::int32_t cell[kChunk];  // f = 1 only: the depth index or -1
 };
 
-// What the f = 1 splat loop reads, for every step. Samples off the screen's
-// top or bottom fail their depth test at once; only those near an edge go the
-// literal way.
+// The depth buffer and the surface of a fast frame, with the frame's centre:
+// the buffer the size of the surface, depths that fit 16 bits, and cells to
+// test against. Samples off the screen's top or bottom fail their depth test
+// at once; only those near an edge go to plotSample.
 //
-// Everything the loop reads lives in locals: the vector stores may alias
+// The per-sample loops keep a copy in locals: the vector stores may alias
 // anything, so a field behind a reference would be read again per sample.
 struct FastView {
     std::int64_t centerX;
@@ -60,37 +53,37 @@ struct FastView {
     std::uint32_t* pixels;
 };
 
+// depthRaise on three neighbouring cells of a row, the k = 1 block's, whose
+// indices are known to lie inside the buffer. On SSE2 the three move at once,
+// with a fourth beside them raised to the lowest depth, which leaves it as it
+// was; the caller keeps it inside the buffer.
 #if defined(__SSE2__)
-// Three cells of a depth row move at once, with a fourth beside them raised
-// to the lowest depth, which leaves it as it was; the caller keeps it inside
-// the buffer.
 using DepthLanes = __m128i;
 inline DepthLanes depthLanes(std::int16_t z) {
     return _mm_insert_epi16(_mm_shufflelo_epi16(_mm_cvtsi32_si128(z), 0), INT16_MIN, 3);
 }
-inline void raiseThree(std::int16_t* c, DepthLanes zz) {
+inline void depthRaiseThree(std::int16_t* c, DepthLanes zz) {
     auto* at = reinterpret_cast<__m128i*>(c);
     _mm_storel_epi64(at, _mm_max_epi16(_mm_loadl_epi64(at), zz));
 }
 #else
 using DepthLanes = std::int16_t;
 inline DepthLanes depthLanes(std::int16_t z) { return z; }
-inline void raiseThree(std::int16_t* c, DepthLanes z) {
-    c[0] = std::max(c[0], z);
-    c[1] = std::max(c[1], z);
-    c[2] = std::max(c[2], z);
+inline void depthRaiseThree(std::int16_t* c, DepthLanes z) {
+    for (int t = 0; t < 3; ++t)
+        if (depthPasses(c[t], z)) c[t] = z;
 }
 #endif
 
 // The depth index of every sample whose splat lies inside the buffer, -1 for
 // the others: at k = 1 the 3x3 block and the fourth depth lane beside its
 // rows (1 <= col <= width - 3 and 1 <= row <= height - 2), above it the
-// square and runs of plotStepK (k + 1 <= col <= width - 1 - k and
+// square and runs of plotSampleSplat (k + 1 <= col <= width - 1 - k and
 // k + 1 <= row <= height - 2 - k). The rotated coordinates fit
 // 16 bits here (|X| <= sqrt(3) * h < 32736 below the 16-bit depth limit);
 // positions are compared unsigned, by flipping the sign bit, and wrap-around
-// in the 32-bit lanes cannot bring a position outside into range. The caller
-// makes sure both ranges are not empty.
+// in the 32-bit lanes cannot bring a position outside into range.
+// fastPathsFit makes sure both ranges are not empty.
 struct FastRange {
     std::int64_t low, colHigh, rowHigh;
 };
@@ -143,11 +136,14 @@ void cellsOfChunk(const FastView& v, std::int64_t k, std::int32_t n, ChunkCoords
 }
 #endif
 
-// Fixed-length runs for the splats. Raising to a maximum and storing one
-// colour are both idempotent, so the vector pieces may overlap; they change
-// no cell or pixel outside the run.
+// Fixed-length runs for the splats: depthMarkRun is one row of
+// depthTestAndMark's square (markDepthSquare's runs), fillSurfaceRunOf one
+// run of plotSample's fill (fillSurfaceRun), both with the run known to lie
+// inside the buffers. Raising to a maximum and storing one colour are both
+// idempotent, so the vector pieces may overlap; they change no cell or pixel
+// outside the run.
 template <int N>
-inline void raiseRun(std::int16_t* c, std::int16_t z) {
+inline void depthMarkRun(std::int16_t* c, std::int16_t z) {
 #if defined(__SSE2__)
     if constexpr (N >= 8) {
         const __m128i zz = _mm_set1_epi16(z);
@@ -162,8 +158,8 @@ inline void raiseRun(std::int16_t* c, std::int16_t z) {
         return;
     } else if constexpr (N >= 4) {
         // One store of eight cells, the ones past the run raised to the
-        // lowest depth, which leaves them as they were. plotStepK's range
-        // keeps them inside the buffer: they run at most into the row below.
+        // lowest depth, which leaves them as they were. The fast range keeps
+        // them inside the buffer: they run at most into the row below.
         const __m128i zz = _mm_set1_epi16(z);
         const __m128i past = _mm_slli_si128(_mm_set1_epi16(-1), 2 * N);
         const __m128i lanes = _mm_or_si128(_mm_andnot_si128(past, zz),
@@ -173,11 +169,12 @@ inline void raiseRun(std::int16_t* c, std::int16_t z) {
         return;
     }
 #endif
-    for (int t = 0; t < N; ++t) c[t] = std::max(c[t], z);
+    for (int t = 0; t < N; ++t)
+        if (depthPasses(c[t], z)) c[t] = z;
 }
 
 template <int N>
-inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
+inline void fillSurfaceRunOf(std::uint32_t* p, std::uint32_t pixel) {
 #if defined(__SSE2__)
     if constexpr (N >= 4) {
         const __m128i v = _mm_set1_epi32(static_cast<int>(pixel));
@@ -189,59 +186,62 @@ inline void fillRun(std::uint32_t* p, std::uint32_t pixel) {
     for (int t = 0; t < N; ++t) p[t] = pixel;
 }
 
-// The splat of a sample that passed its test, 2 <= k <= kMaxUnrolledStep:
-// its (2k+1)^2 depth cells around cell raised, then 2k+3 runs of 2k+2 pixels
+// plotSample's work after a passed test, 2 <= k <= kMaxUnrolledStep: the
+// (2k+1)^2 depth cells around cell marked, then 2k+3 runs of 2k+2 pixels
 // from topLeft filled.
 template <int K>
-inline void drawSplat(std::int16_t* cell, std::int64_t w, std::int32_t Z, std::uint32_t* topLeft,
-                      std::int64_t stride, std::uint32_t pixel) {
+inline void plotSampleSplat(std::int16_t* cell, std::int64_t w, std::int32_t Z,
+                            std::uint32_t* topLeft, std::int64_t stride, std::uint32_t pixel) {
     const auto z = static_cast<std::int16_t>(Z);
     std::int16_t* c = cell - K * w - K;
-    for (int r = 0; r < 2 * K + 1; ++r, c += w) raiseRun<2 * K + 1>(c, z);
-    for (int r = 0; r < 2 * K + 3; ++r, topLeft += stride) fillRun<2 * K + 2>(topLeft, pixel);
+    for (int r = 0; r < 2 * K + 1; ++r, c += w) depthMarkRun<2 * K + 1>(c, z);
+    for (int r = 0; r < 2 * K + 3; ++r, topLeft += stride)
+        fillSurfaceRunOf<2 * K + 2>(topLeft, pixel);
 }
 
-// 2 <= k <= kMaxUnrolledStep at f > 1: mark (2k+1)^2 cells, fill 2k+3 runs of 2k+2.
+// plotSample at 2 <= k <= kMaxUnrolledStep and f > 1, unrolled where the
+// whole splat lies inside the buffers.
 template <int K>
-inline void plotStepK(const Frame& frame, const Bounds& b, const SidePaint& paint,
-                      std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
-    const std::int64_t col = frame.centerX + X / frame.reduce;
-    const std::int64_t row = frame.centerY + Y / frame.reduce;
-    if (col < K + 1 || row < K + 1 || col > b.width - 1 - K || row > b.height - 2 - K) {
-        plotGeneric(frame, paint, texX, X, Y, Z);
+inline void plotSampleStepK(const Frame& frame, const FastView& v, const SidePaint& paint,
+                            std::int64_t texX, std::int32_t X, std::int32_t Y, std::int32_t Z) {
+    const std::int64_t col = v.centerX + X / frame.reduce;
+    const std::int64_t row = v.centerY + Y / frame.reduce;
+    if (col < K + 1 || row < K + 1 || col > v.width - 1 - K || row > v.height - 2 - K) {
+        plotSample(frame, paint, texX, X, Y, Z);
         return;
     }
-    const std::int64_t w = b.width;
-    std::int16_t* cell = b.cells + row * w + col;
-    if (*cell > Z) return;
-    drawSplat<K>(cell, w, Z, b.pixels + (row - K - 1) * b.stride + (col - K - 1), b.stride,
-                 paintPixel(paint, texX));
+    const std::int64_t w = v.width;
+    std::int16_t* cell = v.cells + row * w + col;
+    if (!depthPasses(*cell, Z)) return;
+    plotSampleSplat<K>(cell, w, Z, v.pixels + (row - K - 1) * v.stride + (col - K - 1),
+                       v.stride, paintPixel(paint, texX));
 }
 
-// One f = 1 sample from its chunk's precomputed depth index, with
+// plotSample at f = 1 from the sample's precomputed depth index, with
 // everything the loop reads in locals: at k = 1 the 3x3 block (the nine
-// offsets land on it), above it the square and runs of plotStepK.
+// offsets land on it), above it the square and runs of plotSampleSplat.
 template <int K>
-inline void plotReduce1(const Frame& frame, const FastView& v, const SidePaint& paint,
+inline void plotSampleReduce1(const Frame& frame, const FastView& v, const SidePaint& paint,
                         std::int64_t texX, std::int32_t index, std::int32_t X, std::int32_t Y,
                         std::int32_t Z) {
     const std::int64_t col = v.centerX + X;
     const std::int64_t row = v.centerY + Y;
     if (index < 0) {
-        // Off the buffer's linear indices the literal reading does nothing.
+        // Off the buffer's linear indices the sample fails its test; saving
+        // the call matters for a large cube, most of whose samples are.
         const std::int64_t at = v.width * row + col;
         if (at < 0 || at >= v.width * v.height) return;
-        plotGeneric(frame, paint, texX, X, Y, Z);
+        plotSample(frame, paint, texX, X, Y, Z);
         return;
     }
     std::int16_t* cell = v.cells + index;
-    if (*cell > Z) return;
+    if (!depthPasses(*cell, Z)) return;
     const std::int64_t w = v.width;
     if constexpr (K == 1) {
         const DepthLanes z = depthLanes(static_cast<std::int16_t>(Z));
-        raiseThree(cell - w - 1, z);
-        raiseThree(cell - 1, z);
-        raiseThree(cell + w - 1, z);
+        depthRaiseThree(cell - w - 1, z);
+        depthRaiseThree(cell - 1, z);
+        depthRaiseThree(cell + w - 1, z);
         const std::uint32_t pixel = paintPixel(paint, texX);
         std::uint32_t* p = v.pixels + (row - 1) * v.stride + col;
         for (int r = 0; r < 3; ++r, p += v.stride) {
@@ -250,8 +250,8 @@ inline void plotReduce1(const Frame& frame, const FastView& v, const SidePaint& 
             p[1] = pixel;
         }
     } else {
-        drawSplat<K>(cell, w, Z, v.pixels + (row - K - 1) * v.stride + (col - K - 1), v.stride,
-                     paintPixel(paint, texX));
+        plotSampleSplat<K>(cell, w, Z, v.pixels + (row - K - 1) * v.stride + (col - K - 1),
+                           v.stride, paintPixel(paint, texX));
     }
 }
 
@@ -269,9 +269,9 @@ void splatChunk(const Frame& frame, const FastView& view, const SidePaint& paint
     for (std::int32_t t = 0; t < m; ++t) {
         const std::int64_t texX = texX0 + static_cast<std::int64_t>(t) * K;
         if constexpr (ShowA)
-            plotReduce1<K>(frame, v, pa, texX, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
+            plotSampleReduce1<K>(frame, v, pa, texX, ca.cell[t], ca.x[t], ca.y[t], ca.z[t]);
         if constexpr (ShowB)
-            plotReduce1<K>(frame, v, pb, texX, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
+            plotSampleReduce1<K>(frame, v, pb, texX, cb.cell[t], cb.x[t], cb.y[t], cb.z[t]);
     }
 }
 
@@ -409,7 +409,7 @@ void rotatePair(const Frame& frame, int pair, const RowGeometry& ga, const RowGe
 // q upwards, and within a row each grid position's even side first. Step 1
 // comes here only with f = 1.
 template <int K, bool Reduce1>
-void drawPair(const Frame& frame, const Bounds& b, int pair) {
+void drawPair(const Frame& frame, const FastView& view, int pair) {
     const int sideA = 2 * pair;
     const int sideB = 2 * pair + 1;
     const bool showA = sideShown(sideA) != 0;
@@ -421,8 +421,6 @@ void drawPair(const Frame& frame, const Bounds& b, int pair) {
     const std::int64_t samplesPerRow = (span + step - 1) / step;
 
     ChunkCoords ca, cb;
-    const FastView view{frame.centerX, frame.centerY, b.width,  b.height,
-                         b.stride,      b.cells,       b.pixels};
 
     for (std::int64_t q = frame.low; q < frame.half; q += step) {
         const SidePaint paintA = showA ? paintForRow(sideA, frame.half, q) : SidePaint{};
@@ -456,9 +454,9 @@ void drawPair(const Frame& frame, const Bounds& b, int pair) {
                 for (std::int32_t t = 0; t < m; ++t) {
                     const std::int64_t texX = (j0 + t) * step;  // inner value + h
                     if (showA)
-                        plotStepK<K>(frame, b, paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
+                        plotSampleStepK<K>(frame, view, paintA, texX, ca.x[t], ca.y[t], ca.z[t]);
                     if (showB)
-                        plotStepK<K>(frame, b, paintB, texX, cb.x[t], cb.y[t], cb.z[t]);
+                        plotSampleStepK<K>(frame, view, paintB, texX, cb.x[t], cb.y[t], cb.z[t]);
                 }
             }
         }
@@ -466,53 +464,40 @@ void drawPair(const Frame& frame, const Bounds& b, int pair) {
 }
 
 template <int K, bool Reduce1>
-void drawAllPairs(const Frame& frame, const Bounds& b) {
-    for (int pair = 0; pair < 3; ++pair) drawPair<K, Reduce1>(frame, b, pair);
+void drawAllPairs(const Frame& frame, const FastView& view) {
+    for (int pair = 0; pair < 3; ++pair) drawPair<K, Reduce1>(frame, view, pair);
 }
 
 template <int K>
-void drawStepK(const Frame& frame, const Bounds& b) {
+void drawStepK(const Frame& frame, const FastView& view) {
     if (frame.reduce == 1)
-        drawAllPairs<K, true>(frame, b);
+        drawAllPairs<K, true>(frame, view);
     else
-        drawAllPairs<K, false>(frame, b);
+        drawAllPairs<K, false>(frame, view);
 }
 
 }  // namespace
 
 #if defined(ROVANTA_RENDER_SSE2_BUILD)
-bool drawCubeFastSse2(const Frame& frame) {
+void drawCubeFastSse2(const Frame& frame) {
 #else
-bool drawCubeFast(const Frame& frame) {
+void drawCubeFast(const Frame& frame) {
 #endif
     const PixelSurface& target = *frame.target;
-    // The linear depth index must agree with the surface's rows, and the
-    // depths must go into the cells as they are.
-    const bool buffersMatch = depthBuffer.cells != nullptr && frame.depthDivisor == 1 &&
-                              depthBuffer.width == target.width &&
-                              depthBuffer.height == target.height;
-    const Bounds b{depthBuffer.width, depthBuffer.height, target.stride, depthBuffer.cells,
-                   target.pixels};
-    // At step 1 only the undivided projection has its 3x3 block in one piece,
-    // and the block's lanes need a buffer of at least 4 x 3.
-    const bool step1Fits = frame.step != 1 || (frame.reduce == 1 && b.width >= 4 && b.height >= 3);
-    // Above step 1 the range where a whole splat fits must not be empty.
-    const bool stepKFits = frame.step == 1 || (b.width >= 2 * std::int64_t{frame.step} + 2 &&
-                                               b.height >= 2 * std::int64_t{frame.step} + 3);
-    if (!buffersMatch || frame.step > kMaxUnrolledStep || !step1Fits || !stepKFits) return false;
+    const FastView view{frame.centerX,  frame.centerY, depthBuffer.width, depthBuffer.height,
+                        target.stride,  depthBuffer.cells, target.pixels};
     switch (frame.step) {
-        case 1: drawAllPairs<1, true>(frame, b); break;
-        case 2: drawStepK<2>(frame, b); break;
-        case 3: drawStepK<3>(frame, b); break;
-        case 4: drawStepK<4>(frame, b); break;
-        case 5: drawStepK<5>(frame, b); break;
-        case 6: drawStepK<6>(frame, b); break;
-        case 7: drawStepK<7>(frame, b); break;
-        case 8: drawStepK<8>(frame, b); break;
-        case 9: drawStepK<9>(frame, b); break;
-        default: drawStepK<10>(frame, b); break;
+        case 1: drawAllPairs<1, true>(frame, view); break;
+        case 2: drawStepK<2>(frame, view); break;
+        case 3: drawStepK<3>(frame, view); break;
+        case 4: drawStepK<4>(frame, view); break;
+        case 5: drawStepK<5>(frame, view); break;
+        case 6: drawStepK<6>(frame, view); break;
+        case 7: drawStepK<7>(frame, view); break;
+        case 8: drawStepK<8>(frame, view); break;
+        case 9: drawStepK<9>(frame, view); break;
+        default: drawStepK<10>(frame, view); break;
     }
-    return true;
 }
 
 }  // namespace cube_paths

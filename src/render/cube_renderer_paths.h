@@ -1,12 +1,16 @@
-// What renderCube's plain route (cube_renderer.cpp) and its fast paths
+// What renderCube's route (cube_renderer.cpp) and its fast paths
 // (cube_renderer_fast.cpp) share. Internal to the renderer.
 //
+//   kMaxUnrolledStep, kChunk   the fast paths' largest step, samples rotated
+//                  at a time
 //   Frame          one frame's constants, taken from the settings
-//   SidePaint      what one side paints with along one row; paintPixel
+//   SidePaint      what one side paints with along one row; packedToSurface,
+//                  paintPixel (checkedPaintPixel off the picture), paintForRow
 //   RowGeometry    one side's rotation along a row; geometryFor, rotateChunk
-//   plotGeneric    one sample read literally: any step, any factor
-//   drawCubeFast   the fast paths; the one place a frame may leave the plain
-//                  route
+//   plotSample     one rotated sample projected, tested and drawn, at any
+//                  step and factor: the public plotSample on a frame
+//   drawCubeFast   the fast paths, for the frames fastPathsFit accepts
+//   drawCubeFastSse2  the same built for SSE2, in the 32-bit program
 //
 // The functions defined here are static: each file keeps its own copy, so
 // the SSE2 build of the fast paths in the 32-bit program never lends one to
@@ -53,7 +57,8 @@ struct SidePaint {
     std::int32_t y;
 };
 
-static inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green, std::int32_t blue) {
+static inline std::uint32_t packedToSurface(std::int32_t red, std::int32_t green,
+                                             std::int32_t blue) {
     const std::uint32_t colour = (static_cast<std::uint32_t>(red) & 0xFFu) |
                                  ((static_cast<std::uint32_t>(green) & 0xFFu) << 8) |
                                  ((static_cast<std::uint32_t>(blue) & 0xFFu) << 16);
@@ -97,63 +102,51 @@ void rotateChunk(const Frame& frame, const RowGeometry& geometry, std::int32_t f
                  std::int32_t step, std::int32_t n, std::int32_t* X, std::int32_t* Y,
                  std::int32_t* Z);
 
-// Projects, tests and draws one rotated sample literally, with the texture
-// column texX of the paint's row: the whole of plotSample. Defined here so
-// that both routes can inline it; the fast paths send it their edge samples.
-static inline void plotGeneric(const Frame& frame, const SidePaint& paint, std::int64_t texX,
-                        std::int32_t X, std::int32_t Y, std::int32_t rawZ) {
+// Projects, tests and draws one rotated sample with the texture column texX
+// of the paint's row. Defined here so that both routes inline it; the fast
+// paths send it the samples near an edge of the buffers.
+static inline void plotSample(const Frame& frame, const SidePaint& paint, std::int64_t texX,
+                              std::int32_t X, std::int32_t Y, std::int32_t rawZ) {
     const std::int32_t Z = rawZ / frame.depthDivisor;
     const std::int64_t factor = frame.reduce;
-    const std::int64_t step = frame.step;
+    const std::int32_t step = frame.step;
     // Samples beside the screen come here by the thousand; a division by one
     // is not worth a hardware divide.
     auto reduce = [factor](std::int64_t value) { return factor == 1 ? value : value / factor; };
     const std::int64_t col = frame.centerX + reduce(X);
     const std::int64_t row = frame.centerY + reduce(Y);
-    std::int16_t* cells = depthBuffer.cells;
-    const std::int64_t width = depthBuffer.width;
-    const std::int64_t count = depthBuffer.cellCount;
-    if (cells != nullptr) {
-        const std::int64_t index = width * row + col;
-        if (index < 0 || index >= count) return;
-        if (cells[index] > Z) return;
-        if (step == 1)
-            cells[index] = static_cast<std::int16_t>(Z);
-        else
-            markDepthSquare(col, row, step, Z);
-    }
+    const DepthBuffer buffer = depthBuffer;
+    if (!depthTestAndMark(buffer, col, row, Z, step)) return;
     const std::uint32_t pixel = paintPixel(paint, texX);
     PixelSurface& s = *frame.target;
     if (step == 1) {
-        // The offsets are added before the division, as the saver has always done.
+        // The offsets are added before the division, so at f > 1 the nine
+        // land on two columns and rows, or one where X or Y is 0.
         for (std::int64_t i = -1; i <= 1; ++i) {
             const std::int64_t offsetCol = frame.centerX + reduce(X + i);
             for (std::int64_t j = -1; j <= 1; ++j) {
                 const std::int64_t offsetRow = frame.centerY + reduce(Y + j);
-                if (cells != nullptr) {
-                    const std::int64_t index = width * offsetRow + offsetCol;
-                    if (index >= 0 && index < count && cells[index] <= Z)
-                        cells[index] = static_cast<std::int16_t>(Z);
-                }
+                depthRaise(buffer, offsetCol, offsetRow, Z);
                 if (offsetCol >= 0 && offsetCol < s.width && offsetRow >= 0 && offsetRow < s.height)
                     s.pixels[offsetRow * s.stride + offsetCol] = pixel;
             }
         }
         return;
     }
+    // 2k + 3 runs of 2k + 2 pixels: one more row than the marked square below
+    // it, one more column on its right.
     const std::int64_t top = std::max<std::int64_t>(row - step - 1, 0);
     const std::int64_t bottom = std::min<std::int64_t>(row + step + 1, s.height - 1);
     for (std::int64_t y = top; y <= bottom; ++y)
         fillSurfaceRun(s, col - step - 1, col + step + 1, y, pixel);
 }
 
-// Draws the whole frame by a fast path and returns true, or draws nothing and
-// returns false when the frame's settings and buffers allow none.
-bool drawCubeFast(const Frame& frame);
+// Draw the whole frame; only for a frame fastPathsFit accepts.
+void drawCubeFast(const Frame& frame);
 #if defined(ROVANTA_RENDER_SSE2_PATH)
-// The same file built for SSE2 on a processor whose baseline lacks it
-// (cube_renderer_fast_sse2.cpp); only after the processor has been asked.
-bool drawCubeFastSse2(const Frame& frame);
+// The same source built for SSE2 on a processor whose baseline lacks it;
+// only once the processor and the system have said they can run it.
+void drawCubeFastSse2(const Frame& frame);
 #endif
 
 }  // namespace cube_paths

@@ -35,15 +35,15 @@ void forgetTouched() {
 }
 
 void fillEmpty(std::int64_t first, std::int64_t last) {
-    constexpr std::uint16_t e = static_cast<std::uint16_t>(kEmptyDepth);
-    constexpr std::uint64_t pattern = 0x0001000100010001ull * e;
+    constexpr std::uint16_t kEmptyBits = static_cast<std::uint16_t>(kEmptyDepth);
+    constexpr std::uint64_t kEmptyPattern = 0x0001000100010001ull * kEmptyBits;
     std::int16_t* c = depthBuffer.cells + first;
     const auto count = static_cast<std::size_t>(last - first + 1);
     // Whole 64-bit words, so the clear runs at memory speed whatever the
     // optimiser makes of a 16-bit fill.
     const std::size_t words = count / 4;
     auto* bytes = reinterpret_cast<unsigned char*>(c);
-    for (std::size_t i = 0; i < words; ++i) std::memcpy(bytes + i * 8, &pattern, 8);
+    for (std::size_t i = 0; i < words; ++i) std::memcpy(bytes + i * 8, &kEmptyPattern, 8);
     for (std::size_t i = words * 4; i < count; ++i) c[i] = kEmptyDepth;
 }
 
@@ -156,29 +156,20 @@ void markDepthSquare(std::int64_t col, std::int64_t row, std::int64_t radius, st
 }
 
 int depthTestAndMark(std::int32_t col, std::int32_t row, std::int32_t depth) {
-    // Without memory there is no hidden-surface removal: everything draws.
-    if (depthBuffer.cells == nullptr) return 1;
-    const std::int64_t index = static_cast<std::int64_t>(depthBuffer.width) * row + col;
-    if (index < 0 || index >= depthBuffer.cellCount) return 0;
-    if (depthBuffer.cells[index] > depth) return 0;
-    const std::int32_t k = renderPointStep();
-    if (k == 1) {
+    const std::int32_t step = renderPointStep();
+    if (!depthTestAndMark(depthBuffer, col, row, depth, step)) return 0;
+    // At step 1 the centre cell is the one write that is not noted yet.
+    if (step == 1) {
+        const std::int64_t index = std::int64_t{depthBuffer.width} * row + col;
         noteDepthWrites(index, index);
-        depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
-        return 1;
     }
-    markDepthSquare(col, row, k, depth);
     return 1;
 }
 
 void depthRaise(std::int32_t col, std::int32_t row, std::int32_t depth) {
-    if (depthBuffer.cells == nullptr) return;
-    const std::int64_t index = static_cast<std::int64_t>(depthBuffer.width) * row + col;
-    if (index < 0 || index >= depthBuffer.cellCount) return;
-    if (depthBuffer.cells[index] <= depth) {
-        noteDepthWrites(index, index);
-        depthBuffer.cells[index] = static_cast<std::int16_t>(depth);
-    }
+    if (!depthRaise(depthBuffer, col, row, depth)) return;
+    const std::int64_t index = std::int64_t{depthBuffer.width} * row + col;
+    noteDepthWrites(index, index);
 }
 
 void destroyDepthBuffer() {

@@ -1,5 +1,7 @@
 // Per-pixel depth for hidden-surface removal: larger is nearer, -20000 is empty.
 //
+//   kEmptyDepth         the value of a cell nothing has been drawn into
+//   DepthBuffer         the record: size, cell count, the cells
 //   depthBuffer         the process-wide record
 //   createDepthBuffer   size it to the drawing area (platform global memory)
 //   clearDepthBuffer    every cell back to empty
@@ -15,6 +17,8 @@
 //   clearTouchedDepthCells  clearDepthBuffer's result, clearing only the cells
 //                       written since the last clear (through the operations
 //                       here or a noted span); the frame's clear
+//   depthPasses, and depthTestAndMark and depthRaise on a given buffer and
+//                       step: the per-sample forms the renderer inlines
 #pragma once
 
 #include <cstdint>
@@ -40,3 +44,44 @@ void raiseDepthRange(std::int64_t first, std::int64_t last, std::int32_t depth);
 void noteDepthWrites(std::int64_t first, std::int64_t last);
 void noteDepthBox(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom);
 void clearTouchedDepthCells();
+
+// The per-sample forms. depthTestAndMark and depthRaise above are these on
+// depthBuffer and the settings' step, noting what they write; the renderer
+// calls these directly, with the record copied into its locals (so a store to
+// a cell need not make it read the record again), and notes the whole frame's
+// writes at once. markDepthSquare notes its own.
+//
+// They are static so that every file has its own copy: the build of the
+// renderer's fast paths for SSE2 must not lend one to code that runs on a
+// processor without it.
+
+// Whether a sample at depth may be drawn over a cell holding stored: it is
+// nearer, or as near (the later of two equal samples wins).
+static inline bool depthPasses(std::int16_t stored, std::int32_t depth) { return stored <= depth; }
+
+// Tests the cell at (col, row) by its linear index and, where the sample
+// passes, marks it (step 1) or the square of radius step around it. Without
+// cells there is no hidden-surface removal: everything passes.
+static inline bool depthTestAndMark(const DepthBuffer& buffer, std::int64_t col, std::int64_t row,
+                                    std::int32_t depth, std::int32_t step) {
+    if (buffer.cells == nullptr) return true;
+    const std::int64_t index = std::int64_t{buffer.width} * row + col;
+    if (index < 0 || index >= buffer.cellCount) return false;
+    if (!depthPasses(buffer.cells[index], depth)) return false;
+    if (step == 1)
+        buffer.cells[index] = static_cast<std::int16_t>(depth);
+    else
+        markDepthSquare(col, row, step, depth);
+    return true;
+}
+
+// True when it wrote the cell.
+static inline bool depthRaise(const DepthBuffer& buffer, std::int64_t col, std::int64_t row,
+                              std::int32_t depth) {
+    if (buffer.cells == nullptr) return false;
+    const std::int64_t index = std::int64_t{buffer.width} * row + col;
+    if (index < 0 || index >= buffer.cellCount || !depthPasses(buffer.cells[index], depth))
+        return false;
+    buffer.cells[index] = static_cast<std::int16_t>(depth);
+    return true;
+}

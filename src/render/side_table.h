@@ -1,6 +1,8 @@
 // The six sides of the cube and their picture buffers.
 //
 //   Side / sideTable   what each side shows: picture, solid colour or nothing
+//   Texel              one texture position's colour
+//   kMaxSideBytes, kMaxAllSidesBytes  what one picture, and all six, may take
 //   allocSidePixels    get a width x height RGB buffer for a side
 //   appendSideRow      copy the next decoded row in
 //   freeSidePixels     release every picture buffer
@@ -8,6 +10,7 @@
 //   sideShown          whether the side is drawn at all
 //   sideBytesAvailable what the six sides' pictures may still take together
 //   reportTooLargeSide the "too large" line on the standard output
+//   isColourSide, isPictureSide  what kind of side a record holds
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
-// The plain reading of the cube renderer: every sample through a per-sample
-// plot, every pixel through its own call, its own depth buffer. The saver's
-// renderer must reproduce its frames exactly; the benchmark measures how much
-// faster the saver's is.
+// A second cube renderer, written for nothing but being easy to check: every
+// sample through a per-sample plot, every pixel through its own call, its own
+// depth buffer. The saver's renderer must reproduce its frames exactly; the
+// benchmark measures how much faster the saver's is.
 #pragma once
 
 #include <cstdint>

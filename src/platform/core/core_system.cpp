@@ -184,6 +184,16 @@ bool GetVersionPlatformId(std::uint32_t* platformId) {
     return true;
 }
 
+bool ProcessorHasSse2() {
+#if defined(__x86_64__) || defined(__SSE2__)
+    return true;
+#elif defined(__i386__)
+    return __builtin_cpu_supports("sse2") != 0;  // Linux saves the XMM registers
+#else
+    return false;
+#endif
+}
+
 bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* data,
                            std::uint32_t flags) {
     bool known = action == SPI_SCREENSAVERRUNNING;

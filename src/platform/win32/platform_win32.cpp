@@ -10,6 +10,9 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#if defined(__i386__)
+#include <cpuid.h>
+#endif
 
 #include <array>
 #include <cstddef>
@@ -490,6 +493,27 @@ bool GetVersionPlatformId(std::uint32_t* platformId) {
     if (!::GetVersionExA(&info)) return false;
     *platformId = info.dwPlatformId;
     return true;
+}
+
+bool ProcessorHasSse2() {
+#if defined(__x86_64__)
+    return true;
+#elif defined(__i386__)
+    // CPUID leaf 1, EDX bit 26 says what the processor has; only the system
+    // can say whether it saves the XMM registers on a task switch. Windows 95
+    // does not, and has no IsProcessorFeaturePresent to ask, so the call is
+    // looked up rather than imported.
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (edx & bit_SSE2) == 0) return false;
+    const HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+    if (kernel == nullptr) return false;
+    using FeatureQuery = BOOL(WINAPI*)(DWORD);
+    const auto present = reinterpret_cast<FeatureQuery>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "IsProcessorFeaturePresent")));
+    return present != nullptr && present(10) != 0;  // PF_XMMI64_INSTRUCTIONS_AVAILABLE
+#else
+    return false;
+#endif
 }
 
 bool SystemParametersInfoA(std::uint32_t action, std::uint32_t param, void* data,
