@@ -44,6 +44,7 @@
 #include "render/cube_renderer_paths.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
+#include "render/truncate.h"
 #include "settings/settings.h"
 
 using cube_paths::Frame;
@@ -190,17 +191,17 @@ void rotateChunk(const Frame& frame, const RowGeometry& g, std::int32_t first, s
         const double b0 = g.fixedB[0], b1 = g.fixedB[1], b2 = g.fixedB[2];
         for (std::int32_t t = 0; t < n; ++t) {
             const double inner = static_cast<double>(first + t * step);
-            X[t] = static_cast<std::int32_t>((m00 * inner + a0) + b0);
-            Y[t] = static_cast<std::int32_t>((m10 * inner + a1) + b1);
-            Z[t] = static_cast<std::int32_t>((m20 * inner + a2) + b2);
+            X[t] = truncateToInt32((m00 * inner + a0) + b0);
+            Y[t] = truncateToInt32((m10 * inner + a1) + b1);
+            Z[t] = truncateToInt32((m20 * inner + a2) + b2);
         }
     } else {
         const double a0 = g.fixedA[0], a1 = g.fixedA[1], a2 = g.fixedA[2];
         for (std::int32_t t = 0; t < n; ++t) {
             const double inner = static_cast<double>(first + t * step);
-            X[t] = static_cast<std::int32_t>(a0 + m02 * inner);
-            Y[t] = static_cast<std::int32_t>(a1 + m12 * inner);
-            Z[t] = static_cast<std::int32_t>(a2 + m22 * inner);
+            X[t] = truncateToInt32(a0 + m02 * inner);
+            Y[t] = truncateToInt32(a1 + m12 * inner);
+            Z[t] = truncateToInt32(a2 + m22 * inner);
         }
     }
 }
