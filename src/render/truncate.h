@@ -7,11 +7,10 @@
 // (fist), and the result is then moved one step towards zero where it was
 // rounded away from zero, which one compare tells. The compare is exact: the
 // stored integer is exact in a register, and the value is the very register
-// the cast would have stored, at whatever precision the sums were taken (the
-// 32-bit program runs them with a 64-bit mantissa). Any rounding mode leaves
-// the stored integer less than one from the value, so the result is the
-// truncation in every mode. Nothing runs under a changed mode, so every sum
-// rounds as it did.
+// the cast would have stored, at whatever precision the sums were taken. Any
+// rounding mode leaves the stored integer less than one from the value, so
+// the result is the truncation in every mode. The conversion changes no
+// mode, so the sums before it round as they would before a cast.
 #pragma once
 
 #include <cstdint>
