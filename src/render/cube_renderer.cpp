@@ -16,8 +16,9 @@
 //                   or the runs of fillSurfaceRun (k > 1)
 //
 // Both draw the same frame pixel for pixel: the same sums of the same
-// products in the same order (-ffp-contract=off keeps them apart), and the
-// same order of samples.
+// products in the same order (-ffp-contract=off keeps them apart), each
+// rounded as a double (on the x87 unit rotateChunk sets the precision for
+// it), and the same order of samples.
 #include "render/cube_renderer.h"
 
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "render/cube_renderer_paths.h"
 #include "render/depth_buffer.h"
 #include "render/side_table.h"
+#include "render/truncate.h"
 #include "settings/settings.h"
 
 using cube_paths::Frame;
@@ -158,8 +160,13 @@ RowGeometry geometryFor(const Frame& frame, int sideNumber, std::int64_t rowValu
     return g;
 }
 
-void rotateChunk(const Frame& frame, const RowGeometry& g, std::int32_t first, std::int32_t step,
-                 std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32_t* Z) {
+namespace {
+
+// rotateChunk's arithmetic, in a function of its own so that none of it can
+// be moved across the precision setting around the call.
+[[gnu::noinline]] void rotateChunkSums(const Frame& frame, const RowGeometry& g,
+                                       std::int32_t first, std::int32_t step, std::int32_t n,
+                                       std::int32_t* X, std::int32_t* Y, std::int32_t* Z) {
     const double m00 = frame.m[0][0], m10 = frame.m[1][0], m20 = frame.m[2][0];
     const double m02 = frame.m[0][2], m12 = frame.m[1][2], m22 = frame.m[2][2];
     if (g.innerAxis == 0) {
@@ -167,19 +174,42 @@ void rotateChunk(const Frame& frame, const RowGeometry& g, std::int32_t first, s
         const double b0 = g.fixedB[0], b1 = g.fixedB[1], b2 = g.fixedB[2];
         for (std::int32_t t = 0; t < n; ++t) {
             const double inner = static_cast<double>(first + t * step);
-            X[t] = static_cast<std::int32_t>((m00 * inner + a0) + b0);
-            Y[t] = static_cast<std::int32_t>((m10 * inner + a1) + b1);
-            Z[t] = static_cast<std::int32_t>((m20 * inner + a2) + b2);
+            X[t] = truncateToInt32((m00 * inner + a0) + b0);
+            Y[t] = truncateToInt32((m10 * inner + a1) + b1);
+            Z[t] = truncateToInt32((m20 * inner + a2) + b2);
         }
     } else {
         const double a0 = g.fixedA[0], a1 = g.fixedA[1], a2 = g.fixedA[2];
         for (std::int32_t t = 0; t < n; ++t) {
             const double inner = static_cast<double>(first + t * step);
-            X[t] = static_cast<std::int32_t>(a0 + m02 * inner);
-            Y[t] = static_cast<std::int32_t>(a1 + m12 * inner);
-            Z[t] = static_cast<std::int32_t>(a2 + m22 * inner);
+            X[t] = truncateToInt32(a0 + m02 * inner);
+            Y[t] = truncateToInt32(a1 + m12 * inner);
+            Z[t] = truncateToInt32(a2 + m22 * inner);
         }
     }
+}
+
+}  // namespace
+
+void rotateChunk(const Frame& frame, const RowGeometry& g, std::int32_t first, std::int32_t step,
+                 std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32_t* Z) {
+#if defined(__i386__) && !defined(__SSE2_MATH__) && defined(__GNUC__)
+    // The 32-bit program's x87 unit carries a 64-bit mantissa, and a sum
+    // held that way can lie on the other side of a whole number than the
+    // same sum rounded as a double, as the SSE2 path and the 64-bit program
+    // take it: then a coordinate, and a pixel, differ. With the precision
+    // control at a double's 53 bits every product and sum rounds as theirs
+    // do (the unit's wider exponent does not matter at these magnitudes).
+    // The rounding mode stays as it is; the setting is made once a chunk.
+    std::uint16_t saved = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(saved) : : "memory");
+    const auto asDouble = static_cast<std::uint16_t>((saved & ~0x0300u) | 0x0200u);
+    __asm__ volatile("fldcw %0" : : "m"(asDouble) : "memory");
+    rotateChunkSums(frame, g, first, step, n, X, Y, Z);
+    __asm__ volatile("fldcw %0" : : "m"(saved) : "memory");
+#else
+    rotateChunkSums(frame, g, first, step, n, X, Y, Z);
+#endif
 }
 
 }  // namespace cube_paths
