@@ -291,13 +291,20 @@ std::FILE* OpenFileForReading(const char* path);
 // failure part way leaves the old file; the new file keeps the old one's
 // permissions and owner. Where that cannot be done (a file with more than one
 // name, a file whose attributes the new one could not carry, a directory that
-// takes no new file, a refused rename) the file is cut and written in place.
-// A file that cannot be opened for writing fails and is left as it is.
-// On Linux a symbolic link is followed and the file it names replaced in its
-// own directory, the link kept; anything but a plain file (a FIFO, a device)
-// fails without waiting; and each save removes the temporary files that
-// killed saves of the same file left. On Windows links and devices are
-// written in place.
+// takes no new file, a refused rename, on Windows a temporary name longer
+// than MAX_PATH) the file is overwritten in place from its start and cut to
+// the new length only after the whole write, so it never holds less than
+// before. Lack of room (a full disk, a quota, a file size limit) on the way
+// to the replacement fails the call and leaves the file untouched. A file
+// that cannot be opened for writing fails and is left as it is. Each save
+// removes the temporary files that killed saves of the same file left.
+// On Linux anything but a plain file (a FIFO, a device) fails without
+// waiting; in a folder that someone besides the user and root can write
+// (/tmp, another user's folder, a shared group's) a symbolic link is never
+// followed and a file the user does not own is never written: the call
+// fails. In the user's own folders a symbolic link is followed and the file
+// it names replaced in its own directory, the link kept. On Windows links
+// and devices are written in place.
 bool ReplaceFileContents(const char* path, const void* bytes, std::size_t size);
 
 // Makes every missing directory above the file `path` names, open to the

@@ -13,9 +13,11 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -364,21 +366,76 @@ TEST_F(SettingsTest, SymbolicLinkAndSecondNameStillSeeTheSave) {
     EXPECT_EQ(readFile(linked), recordBytes());
 }
 
-TEST_F(SettingsTest, WriteFailureAfterOpenIsReported) {
+TEST_F(SettingsTest, WriteFailureAfterOpenIsReportedAndNeverCutsTheOldFile) {
     // A file size limit below the record's size: every open works, every
     // write of the whole record fails (with SIGXFSZ, which must not kill us).
-    setPath(dir.file("rovanta.cfg"));
     fillRecord('A');
+    const auto oldRecord = recordBytes();
+    ASSERT_TRUE(saveSettings());
+    fillRecord('B');
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     rlimit small = old;
     small.rlim_cur = 1000;
     const auto previous = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = saveSettings();
+    const bool replaced = saveSettings();
+    // A second name: the file is overwritten where it is, and the write
+    // stops at the limit.
+    const std::string second = dir.file("second.cfg");
+    const bool linked = link(settingsPath, second.c_str()) == 0;
+    const bool overwritten = saveSettings();
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, previous);
-    EXPECT_FALSE(saved);
+
+    EXPECT_FALSE(replaced);
+    ASSERT_TRUE(linked);
+    EXPECT_FALSE(overwritten);
+    const auto left = readFile(settingsPath);
+    ASSERT_EQ(left.size(), oldRecord.size()) << "the old file was cut";
+    EXPECT_TRUE(std::equal(left.begin() + 1000, left.end(), oldRecord.begin() + 1000));
+}
+
+TEST_F(SettingsTest, FullFileSystemFailsTheSaveAndLeavesTheOldFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    fillRecord('A');
+    const auto oldRecord = recordBytes();
+    fillRecord('B');
+    const auto newRecord = recordBytes();
+    // In a mount namespace of its own, so the mount goes with the child.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
+            _exit(77);
+        if (!writeFile(settingsPath, oldRecord)) _exit(78);
+        const int filler = open(dir.file("filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::vector<char> block(4096, 'F');
+        while (write(filler, block.data(), block.size()) > 0) {}
+        if (errno != ENOSPC) _exit(78);
+        if (saveSettings()) _exit(1);
+        if (readFile(settingsPath) != oldRecord) _exit(2);
+        // With a second name the file is overwritten in place, which needs
+        // no block it does not have.
+        if (link(settingsPath, dir.file("second.cfg").c_str()) != 0) _exit(78);
+        if (!saveSettings()) _exit(3);
+        if (readFile(dir.file("second.cfg")) != newRecord) _exit(4);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs can be mounted here";
+    switch (WEXITSTATUS(status)) {
+        case 0: break;
+        case 1: ADD_FAILURE() << "a save on a full file system reported success"; break;
+        case 2: ADD_FAILURE() << "a failed save changed the old file"; break;
+        case 3: ADD_FAILURE() << "the in-place write failed on a full file system"; break;
+        case 4: ADD_FAILURE() << "the in-place write did not write the record"; break;
+        default: ADD_FAILURE() << "could not fill the file system"; break;
+    }
 }
 
 TEST_F(SettingsTest, DirectoryThatCannotHoldFilesFailsTheSave) {
@@ -447,6 +504,50 @@ TEST_F(SettingsTest, ReadOnlyFileOrDirectoryBehavesLikeThePlainWrite) {
     EXPECT_EQ(saveWithoutPrivileges(), 0);
     EXPECT_NE(access(settingsPath, F_OK), 0);
     chmod(dir.path.c_str(), 0700);
+}
+
+// A folder someone else can write (sticky like /tmp, or not): what lies
+// there under the settings file's name may be planted, and the save must not
+// reach any other file through it.
+TEST_F(SettingsTest, FolderOthersCanWriteNeverLeadsTheSaveIntoAnotherFile) {
+    const std::string victim = dir.file("victim");
+    const std::vector<std::uint8_t> victimBytes(100, 'V');
+    const std::string shared = dir.file("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    setPath(shared + "/rovanta.cfg");
+    fillRecord('A');
+    const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    for (const mode_t mode : {01777, 0777}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(chmod(shared.c_str(), mode), 0);
+        ASSERT_TRUE(writeFile(victim, victimBytes));
+
+        ASSERT_EQ(symlink(victim.c_str(), settingsPath), 0);
+        EXPECT_FALSE(saveSettings()) << "a link was followed";
+        EXPECT_EQ(readFile(victim), victimBytes);
+        EXPECT_TRUE(std::filesystem::is_symlink(settingsPath));
+        ASSERT_EQ(unlink(settingsPath), 0);
+
+        // A second name of the victim is parted from it, not written through.
+        ASSERT_EQ(link(victim.c_str(), settingsPath), 0);
+        EXPECT_TRUE(saveSettings());
+        EXPECT_EQ(readFile(victim), victimBytes);
+        EXPECT_EQ(readFile(settingsPath), recordBytes());
+        ASSERT_EQ(unlink(settingsPath), 0);
+
+        // Another user's file, even one that lets everybody write it.
+        if (nobody != nullptr) {
+            ASSERT_TRUE(writeFile(settingsPath, victimBytes));
+            ASSERT_EQ(chown(settingsPath, nobody->pw_uid, nobody->pw_gid), 0);
+            ASSERT_EQ(chmod(settingsPath, 0666), 0);
+            EXPECT_FALSE(saveSettings()) << "another user's file was written";
+            EXPECT_EQ(readFile(settingsPath), victimBytes);
+            ASSERT_EQ(unlink(settingsPath), 0);
+        }
+    }
+    // The user's own file there is saved as anywhere else.
+    EXPECT_TRUE(saveSettings());
+    EXPECT_EQ(readFile(settingsPath), recordBytes());
 }
 
 TEST_F(SettingsTest, ReaderInAnotherProcessNeverSeesATornRecord) {

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -639,6 +640,36 @@ TEST_F(WineSaver, AMissingPictureShowsTheErrorBoxAndTheSaverQuitsAfterIt) {
     ASSERT_EQ(file.size(), 1584u);
     EXPECT_EQ(fieldOf(file, 3), kScreenWidth / 2) << "the settings were not written back";
     EXPECT_EQ(fieldOf(file, 0), 0) << "faceSize of a failed load";
+}
+
+// In a folder this long "rovanta.cfg.~<pid>.<n>" beside the settings file is
+// past MAX_PATH: a file made under that name could be neither moved nor
+// removed. A save there leaves no temporary file, and removes the one a
+// killed save left (a process id no process has), by its short name.
+TEST_F(WineSaver, ASaveInALongFolderLeavesNoTemporaryFileAndSweepsAStaleOne) {
+    const std::string folder = "long-" + std::string(235, 'f');
+    const fs::path dir = wine.prefix / "drive_c" / folder;
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir);
+    fs::copy_file(wine.saverDir / "rovanta.scr", dir / "rovanta.scr");
+    const std::string stale = "rovanta.cfg.~4000000001.1";
+    std::ofstream(dir / stale, std::ios::binary) << std::string(1584, 'x');
+
+    Process saver = spawn({wine.loader, "C:\\" + folder + "\\rovanta.scr", "/s"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(windowSettles("Screen Saver", 1500ms)) << "no full-screen window";
+    pressKey("space");
+    EXPECT_EQ(exitCode(saver, patient(15s)), 0);
+
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"rovanta.cfg", "rovanta.scr"}));
+    const auto file = readBytes(dir / "rovanta.cfg");
+    ASSERT_EQ(file.size(), 1584u);
+    EXPECT_EQ(fieldOf(file, 3), kScreenWidth / 2) << "centerX";
+    fs::remove_all(dir, ec);
 }
 
 // ---- preview ----------------------------------------------------------------------------
