@@ -749,9 +749,10 @@ plat::Window getForeground() {
             // A window manager may leave the property naming a window that has
             // since closed (openbox does after a dialog's Cancel): a window
             // that cannot be asked about owns nothing.
-            XWindowAttributes a{};
-            if (id != 0)
+            if (id != 0) {
+                XWindowAttributes a{};
                 return succeeds([&] { XGetWindowAttributes(display, id, &a); }) ? id : 0;
+            }
         }
     }
     ::Window focus = 0;
