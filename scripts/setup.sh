@@ -10,7 +10,7 @@ PACKAGES=(
   libgtk-3-dev libcairo2-dev libx11-dev libxext-dev libxrandr-dev libxinerama-dev
   xvfb xdotool x11-utils imagemagick fonts-dejavu-core strace
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 nasm dpkg-dev
-  wine wine32:i386 xscreensaver xscreensaver-data
+  wine wine32:i386 xscreensaver xscreensaver-data openbox xsecurelock
   lintian
   clang libclang-rt-14-dev
 )

@@ -120,8 +120,15 @@ std::int32_t hostMain(plat::Module instance, const char* tail) {
 
 std::int32_t runConfigDialog(plat::Window owner) {
     if (!prepareConfigDialog(hostState.instance)) return 0;
-    return static_cast<std::int32_t>(plat::DialogBoxParamA(
-        hostState.instance, kConfigDialogTemplateId, owner, ConfigDialogProc, 0));
+    std::intptr_t result = plat::DialogBoxParamA(hostState.instance, kConfigDialogTemplateId,
+                                                 owner, ConfigDialogProc, 0);
+    // The front window may be one on its way out (another program's dialog
+    // just cancelled): no owner is better than no dialog. A dialog ended by a
+    // termination request also gives -1, and must not come back.
+    if (result == -1 && owner != 0 && !plat::StopRequested())
+        result = plat::DialogBoxParamA(hostState.instance, kConfigDialogTemplateId, 0,
+                                       ConfigDialogProc, 0);
+    return static_cast<std::int32_t>(result);
 }
 
 std::int32_t runChangePassword(const char* text) {

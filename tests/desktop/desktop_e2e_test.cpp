@@ -445,6 +445,57 @@ TEST_F(Dialog, EscapeAndTheCloseBoxCancelWithoutSaving) {
     EXPECT_EQ(readFile(config), before);
 }
 
+// Openbox leaves the root's _NET_ACTIVE_WINDOW naming a dialog after it has
+// closed; the next start finds that window gone and must open unowned.
+TEST_F(Dialog, AClosedWindowTheWindowManagerStillCallsActiveOwnsNothing) {
+    if (shell(server, "command -v openbox >/dev/null") != 0)
+        GTEST_SKIP() << "openbox is not installed (scripts/setup.sh installs it)";
+    Display* d = server.connection;
+    const Window root = DefaultRootWindow(d);
+    const auto rootWindowProperty = [&](const char* name) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        Window value = 0;
+        if (XGetWindowProperty(d, root, XInternAtom(d, name, False), 0, 1, False, XA_WINDOW,
+                               &type, &format, &count, &after, &data) == Success &&
+            data) {
+            if (count == 1 && format == 32) value = *reinterpret_cast<Window*>(data);
+            XFree(data);
+        }
+        return value;
+    };
+    started.push_back(spawn({"openbox"}, {"DISPLAY=" + server.display}, dir + "/openbox.log"));
+    ASSERT_TRUE(waitFor([&] { return rootWindowProperty("_NET_SUPPORTING_WM_CHECK") != 0; },
+                        10000))
+        << "openbox did not start\n" << readFile(dir + "/openbox.log");
+
+    Window dialog = openDialog();
+    ASSERT_NE(dialog, 0u);
+    ASSERT_TRUE(focus(dialog));
+    ASSERT_TRUE(xdo("key Escape"));
+    ASSERT_EQ(exitStatus(dialogProcess, 5000), 0);
+    Window stale = 0;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            stale = rootWindowProperty("_NET_ACTIVE_WINDOW");
+            return stale != 0 && childCount(d, stale) == -1;
+        },
+        5000))
+        << "openbox no longer names the closed dialog active (0x" << std::hex << stale
+        << "): this test then proves nothing";
+
+    dialog = openDialog();
+    ASSERT_NE(dialog, 0u) << "exit status " << exitStatus(dialogProcess, 0);
+    screenshot(server, testName());
+    ASSERT_TRUE(focus(dialog));
+    ASSERT_TRUE(xdo("key Escape"));
+    EXPECT_EQ(exitStatus(dialogProcess, 5000), 0) << "Escape cancels";
+    expectCleanLog();
+}
+
 TEST_F(Dialog, EveryBoxClosesWithEscapeAndWithItsCloseBox) {
     const Window dialog = openDialog();
     ASSERT_NE(dialog, 0u);

@@ -272,10 +272,43 @@ TEST_F(Hack, FullScreenDrawsOnThePrimaryMonitor) {
     EXPECT_TRUE(waitExit(saver, 5000, &status));
 }
 
+// The package CPack makes of this build, unpacked under a directory of its
+// own in /tmp, which every user can reach (the build tree may lie in a
+// directory private to root); removed again with this object.
+struct UnpackedPackage {
+    std::string root;
+    std::string program;  // usr/bin/rovanta
+    std::string hackDir;  // usr/libexec/xscreensaver, where the hack links to the program
+    ~UnpackedPackage() {
+        if (root.empty()) return;
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+};
+
+// False with `why` set when the package could not be made or unpacked.
+bool unpackPackage(const Server& server, UnpackedPackage* package, std::string* why) {
+    char pattern[] = "/tmp/rovanta-installed-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        *why = "mkdtemp failed";
+        return false;
+    }
+    package->root = pattern;
+    const std::string& root = package->root;
+    chmod(root.c_str(), 0755);
+    if (shell(server, "cpack --config '" ROVANTA_CPACK_CONFIG "' -B '" + root + "/pkg' >'" + root +
+                          "/cpack.log' 2>&1 && dpkg-deb -x '" + root +
+                          "'/pkg/rovanta_1.2.0_amd64.deb '" + root + "/usr-root'") != 0) {
+        *why = readFile(root + "/cpack.log");
+        return false;
+    }
+    package->program = root + "/usr-root/usr/bin/rovanta";
+    package->hackDir = root + "/usr-root/usr/libexec/xscreensaver";
+    return true;
+}
+
 // The installed package under the real daemon, as a new user would have it:
-// no variable set anywhere, the program found where the package puts it.
-// The package is unpacked under /tmp, which every user can reach (the build
-// tree may lie in a directory private to root).
+// no variable set anywhere, the program laid out as the package lays it out.
 constexpr const char* kDaemonUser = "rovanta-e2e";
 
 std::vector<pid_t> processesOf(uid_t uid, const std::string& exe) {
@@ -314,25 +347,12 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     ASSERT_NE(user, nullptr);
     const uid_t uid = user->pw_uid;
 
-    // The package, unpacked into a root every user can read.
-    char pattern[] = "/tmp/rovanta-installed-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string root = pattern;
-    struct Cleanup {
-        std::string path;
-        ~Cleanup() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } cleanup{root};
-    chmod(root.c_str(), 0755);
-    ASSERT_EQ(shell(server, "cpack --config '" ROVANTA_CPACK_CONFIG "' -B '" + root +
-                                "/pkg' >'" + root + "/cpack.log' 2>&1 && dpkg-deb -x '" + root +
-                                "'/pkg/rovanta_1.2.0_amd64.deb '" + root + "/usr-root'"),
-              0)
-        << readFile(root + "/cpack.log");
-    const std::string program = root + "/usr-root/usr/bin/rovanta";
-    const std::string hackDir = root + "/usr-root/usr/libexec/xscreensaver";
+    UnpackedPackage package;
+    std::string why;
+    ASSERT_TRUE(unpackPackage(server, &package, &why)) << why;
+    const std::string& root = package.root;
+    const std::string& program = package.program;
+    const std::string& hackDir = package.hackDir;
 
     const std::string home = root + "/home";
     const std::string file = home + "/.config/rovanta/rovanta.cfg";
@@ -341,7 +361,7 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     const auto asUser = [&](const std::vector<std::string>& command, const std::string& logFile) {
         std::vector<std::string> argv = {"runuser", "-u", kDaemonUser, "--", "env", "-i",
                                          "HOME=" + home, "DISPLAY=" + server.display,
-                                         "PATH=" + hackDir + ":/usr/bin:/bin"};
+                                         "PATH=/usr/bin:/bin"};
         // A sanitizer build's run passes on how its checks are to behave,
         // and keeps GTK's accessibility bridge out as that run does.
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "NO_AT_BRIDGE"})
@@ -378,10 +398,14 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     ASSERT_EQ(stat(file.c_str(), &before), 0);
 
     {
+        // The hack by its full path: the daemon puts its own hack directory
+        // before PATH, so a bare name would start an installed copy, not this
+        // build's.
         std::ofstream rc(home + "/.xscreensaver");
         rc << "mode:\tone\nselected:\t0\nlock:\tFalse\nfade:\tFalse\nunfade:\tFalse\n"
               "splash:\tFalse\ndpmsEnabled:\tFalse\ntimeout:\t0:30:00\n"
-              "programs:\t\"Rovanta\"  rovanta --root \\n\n";
+              "programs:\t\"Rovanta\"  "
+           << hackDir << "/rovanta --root \\n\n";
     }
     const std::string daemonLog = dir + "/daemon.log";
     const pid_t daemon = asUser({"xscreensaver", "-no-splash", "-verbose"}, daemonLog);
@@ -439,6 +463,66 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     EXPECT_EQ(said.find("exited abnormally"), std::string::npos) << said;
     EXPECT_EQ(said.find("crashed"), std::string::npos) << said;
     EXPECT_EQ(said.find("Could not save"), std::string::npos) << said;
+    EXPECT_EQ(said.find("Sanitizer"), std::string::npos) << said;
+    EXPECT_EQ(said.find("runtime error"), std::string::npos) << said;
+}
+
+
+// xsecurelock's saver module alone, as xsecurelock runs it: its own session,
+// XSCREENSAVER_WINDOW naming the window to draw in, the hack picked from the
+// programs: list of the user's ~/.xscreensaver out of the hack directory it is
+// given, and the whole process group ended by SIGTERM.
+TEST_F(Hack, XsecurelocksSaverModuleRunsTheHackAndEndingItLeavesNoProcess) {
+    const std::string module = "/usr/libexec/xsecurelock/saver_xscreensaver";
+    if (access(module.c_str(), X_OK) != 0)
+        GTEST_SKIP() << module << " is missing (scripts/setup.sh installs xsecurelock)";
+    if (shell(server, "command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && "
+                      "command -v setsid >/dev/null && command -v xrdb >/dev/null") != 0)
+        GTEST_SKIP() << "needs cpack, dpkg-deb, setsid and xrdb";
+    UnpackedPackage package;
+    std::string why;
+    ASSERT_TRUE(unpackPackage(server, &package, &why)) << why;
+
+    const std::string home = package.root + "/home";
+    std::filesystem::create_directory(home);
+    std::ofstream(home + "/.xscreensaver")
+        << "mode:\tone\nselected:\t0\nprograms:\t\"Rovanta\"  rovanta --root \\n\n";
+    const Window window = makeWindow(0, 0, 640, 480);
+    // setsid keeps this process's id: the module leads its own group.
+    const pid_t saver = spawn(
+        {"setsid", module},
+        {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config", "DISPLAY=" + server.display,
+         "XSECURELOCK_XSCREENSAVER_PATH=" + package.hackDir,
+         "XSCREENSAVER_WINDOW=" + std::to_string(window)},
+        log);
+    started.push_back(saver);
+    struct GroupEnd {
+        pid_t group;
+        ~GroupEnd() { kill(-group, SIGKILL); }
+    } groupEnd{saver};
+    const auto hacks = [&] { return processesOf(geteuid(), package.program); };
+
+    ASSERT_TRUE(waitFor([&] { return !hacks().empty(); }, 10000))
+        << "the module did not start the unpacked hack\n" << readFile(log);
+    std::size_t drawn = 0;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            drawn = countDefaultSides(grab(server.connection, 0, 0, 640, 480)).sideColours;
+            return drawn > 2000;
+        },
+        10000))
+        << "the cube, in the window the module was given (" << drawn << " pixels)\n"
+        << readFile(log);
+    screenshot(server, testName());
+
+    ASSERT_EQ(kill(-saver, SIGTERM), 0);
+    int status = -1;
+    ASSERT_TRUE(waitExit(saver, 5000, &status)) << readFile(log);
+    EXPECT_EQ(status, 128 + SIGTERM);
+    EXPECT_TRUE(waitFor([&] { return hacks().empty(); }, 5000)) << "the hack outlived its module";
+    EXPECT_EQ(childCount(server.connection, window), 0) << "the hack's window goes with it";
+    const std::string said = readFile(log);
+    EXPECT_EQ(said.find("xsecurelock:"), std::string::npos) << said;
     EXPECT_EQ(said.find("Sanitizer"), std::string::npos) << said;
     EXPECT_EQ(said.find("runtime error"), std::string::npos) << said;
 }

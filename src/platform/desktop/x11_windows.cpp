@@ -746,7 +746,13 @@ plat::Window getForeground() {
             data) {
             ::Window id = count == 1 && format == 32 ? *reinterpret_cast<::Window*>(data) : 0;
             XFree(data);
-            if (id != 0) return id;
+            // A window manager may leave the property naming a window that has
+            // since closed (openbox does after a dialog's Cancel): a window
+            // that cannot be asked about owns nothing.
+            if (id != 0) {
+                XWindowAttributes a{};
+                return succeeds([&] { XGetWindowAttributes(display, id, &a); }) ? id : 0;
+            }
         }
     }
     ::Window focus = 0;
