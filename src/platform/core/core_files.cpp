@@ -45,7 +45,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/core/linux_platform.h"
 #include "platform/platform.h"
 
 namespace {
