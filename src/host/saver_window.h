@@ -5,6 +5,7 @@
 //   RotationState     three angles and the steps added at the next tick
 //   randomUnit        a uniform double in [0, 1], both ends included
 //   drawCredit        the credit line in the bottom-right corner
+//   frameRateText     the frame-rate line's text (shown with --fps)
 //   SaverRunOptions   what the command line changes for one run (Linux)
 #pragma once
 
@@ -37,6 +38,7 @@ struct SaverDrawing {
     std::int32_t width;
     std::int32_t height;
     plat::FrameSurface* surface;
+    plat::Window window;  // the surface's window
 };
 
 extern SaverDrawing saverDrawing;
@@ -70,3 +72,5 @@ std::int32_t nextRandom();
 double randomUnit();
 
 void drawCredit(plat::FrameSurface* target);
+// The frame-rate line as last drawn; empty until its first second is over.
+const char* frameRateText();
