@@ -47,11 +47,11 @@ constexpr double kPi = 3.1415926535;
 // to the window. Only how much of the surface is cleared and copied differs.
 // Outside the boxes the last frame drew into, the surface is black already
 // and the window shows it so; a tick therefore blackens those boxes, draws,
-// and sends the union of the last boxes and the new ones. The whole surface
-// is cleared and sent at the first frame, after the window was painted over
-// or resized, and whenever the union is most of the frame (a large part
-// costs the server more than the whole). ROVANTA_FULL_FRAMES=1 clears, draws
-// the text and sends the whole frame at every tick.
+// and sends the union of the cube's last box and its new one (and a text
+// line's boxes when the line changed). The whole surface is cleared and sent
+// at the first frame, after the window was painted over or resized, and
+// whenever the union is nearly all of the frame. ROVANTA_FULL_FRAMES=1
+// clears, draws the text and sends the whole frame at every tick.
 
 // Of the frame's area, the share (in per cent) above which the whole is sent.
 // On Xvfb with shared memory a part cost the server no more than the whole
