@@ -7,7 +7,8 @@
 // The saver window gets a procedure of ours that hands every message to the
 // host's and, after a tick, does the comparison; so the program itself needs
 // no hook. Along the way the frame-rate line comes and goes, the parent is
-// resized and a window covers the credit line and goes away again.
+// made so small that the cube passes under both lines of text, and a window
+// covers the credit line and goes away again.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -127,14 +128,14 @@ void afterTick(plat::Window window) {
 
     if (run.ticks == kFrameRateOn) saverRunOptions.showFrameRate = true;
     if (run.ticks == kFrameRateOff) saverRunOptions.showFrameRate = false;
-    if (run.ticks == kResize) XResizeWindow(run.display, run.parent, 700, 520);
+    if (run.ticks == kResize) XResizeWindow(run.display, run.parent, 480, 300);
     if (run.ticks == kCover) {
         // Over the credit line, which only a whole frame brings back.
         XSetWindowAttributes a{};
         a.override_redirect = True;
         a.background_pixel = 0x808080;
-        run.cover = XCreateWindow(run.display, DefaultRootWindow(run.display), 380, 440, 360,
-                                  100, 0, CopyFromParent, InputOutput, CopyFromParent,
+        run.cover = XCreateWindow(run.display, DefaultRootWindow(run.display), 150, 250, 360,
+                                  80, 0, CopyFromParent, InputOutput, CopyFromParent,
                                   CWBackPixel | CWOverrideRedirect, &a);
         XMapRaised(run.display, run.cover);
     }
