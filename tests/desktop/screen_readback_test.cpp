@@ -166,7 +166,7 @@ TEST(ScreenReadBack, EveryTickShowsTheWholeFrameDrawnFromBlack) {
 
     run.display = server.connection;
     run.parent = xsession::makeGreyWindow(server.connection, 0, 0, 760, 560);
-    run.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    run.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
     constexpr plat::Module kInstance = 0x400000;
     hostState.instance = kInstance;
     hostState.isPreview = true;
