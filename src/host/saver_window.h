@@ -9,6 +9,7 @@
 //   seedRandom, nextRandom   the saver's own random numbers
 //   randomUnit        a uniform double in [0, 1], both ends included
 //   drawCredit        the credit line in the bottom-right corner
+//   frameRateText     the frame-rate line's text (shown with --fps)
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ struct SaverDrawing {
     std::int32_t width;
     std::int32_t height;
     plat::FrameSurface* surface;
+    plat::Window window;  // the surface's window
 };
 
 extern SaverDrawing saverDrawing;
@@ -73,3 +75,5 @@ std::int32_t nextRandom();
 double randomUnit();
 
 void drawCredit(plat::FrameSurface* target);
+// The frame-rate line as last drawn; empty until its first second is over.
+const char* frameRateText();

@@ -192,6 +192,8 @@ FrameSurface* CreateFrameSurface(Window window, std::int32_t width, std::int32_t
 void DestroyFrameSurface(FrameSurface* surface);
 // PatBlt(BLACKNESS) over the whole surface.
 void BlackenFrameSurface(FrameSurface* surface);
+// PatBlt(BLACKNESS) over `rect` (right and bottom excluded), clipped to the surface.
+void BlackenFrameSurfaceRect(FrameSurface* surface, const Rect& rect);
 // The surface's bits for direct writes; valid until the next call of a text
 // or blit operation on it (Windows flushes GDI before handing them out).
 PixelSurface* FrameSurfacePixels(FrameSurface* surface);
@@ -204,6 +206,9 @@ void FrameSurfaceTextOut(FrameSurface* surface, std::int32_t x, std::int32_t y, 
 // GetDC(window), BitBlt SRCCOPY of width x height at (0,0), ReleaseDC.
 void ShowFrameSurface(Window window, FrameSurface* surface, std::int32_t width,
                       std::int32_t height);
+// The same for `rect` of the surface (right and bottom excluded), clipped to
+// it, copied to the same place in the window.
+void ShowFrameSurfaceRect(Window window, FrameSurface* surface, const Rect& rect);
 
 // ---- Dialogs ---------------------------------------------------------------
 int MessageBoxA(Window owner, const char* text, const char* caption, std::uint32_t type);

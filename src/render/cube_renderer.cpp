@@ -73,6 +73,37 @@ void renderCube(PixelSurface& target, float angleA, float angleB, float angleC) 
         cube_paths::drawCubeFast(frame);
 }
 
+// Every sample coordinate lies in [-h, h] (lo is -h), so a rotated one is at
+// most h times the sum of its matrix row's magnitudes: the projected corners
+// of the cube. The sums of products round by far less than the one unit
+// added; reduction by f truncates towards zero, so it cannot reach further.
+// Around a sample's position the splat covers k + 1 pixels on each side
+// (the 3 x 3 of k = 1 adds its offsets before the reduction: one pixel).
+PixelBox cubePixelBox(const PixelSurface& target, float angleA, float angleB, float angleC) {
+    PixelSurface unused = target;  // the frame only keeps where it would draw
+    Frame frame = frameFromSettings(unused);
+    buildMatrix(frame, angleA, angleB, angleC);
+    const double h = static_cast<double>(std::max(std::abs(frame.half), std::abs(frame.low)));
+    auto radius = [&](int r) {
+        const double reach =
+            h * (std::fabs(frame.m[r][0]) + std::fabs(frame.m[r][1]) + std::fabs(frame.m[r][2]));
+        // Beyond any surface: a cube this large covers it whole.
+        const double capped = std::min(std::floor(reach) + 1.0, 4.0e9);
+        return static_cast<std::int64_t>(capped) / frame.reduce + frame.step + 1;
+    };
+    const std::int64_t rx = radius(0);
+    const std::int64_t ry = radius(1);
+    auto clip = [](std::int64_t value, std::int32_t limit) {
+        return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, 0, limit));
+    };
+    PixelBox box{clip(frame.centerX - rx, target.width), clip(frame.centerY - ry, target.height),
+                 clip(frame.centerX + rx + 1, target.width),
+                 clip(frame.centerY + ry + 1, target.height)};
+    if (frame.faceSize <= 0 || box.left >= box.right || box.top >= box.bottom)
+        box = PixelBox{0, 0, 0, 0};
+    return box;
+}
+
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
                 std::int32_t Y, std::int32_t Z) {
     if (side < 0 || side > 5 || target.pixels == nullptr) return;

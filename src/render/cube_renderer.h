@@ -2,6 +2,7 @@
 // projected, depth-tested and splatted into a pixel surface.
 //
 //   renderCube   draw the frame at three angles (target already black)
+//   cubePixelBox where that frame can draw
 //   plotSample   project, test and draw one rotated sample
 //
 // The fast paths come in two builds where the processor may lack SSE2 (the
@@ -27,5 +28,16 @@ bool useRendererPath(RendererPath path);
 const char* rendererPathName(RendererPath path);
 
 void renderCube(PixelSurface& target, float angleA, float angleB, float angleC);
+
+// A box no pixel written by renderCube at these angles lies outside of,
+// clipped to the target: left and top included, right and bottom excluded;
+// left == right when the frame can draw nothing there.
+struct PixelBox {
+    std::int32_t left;
+    std::int32_t top;
+    std::int32_t right;
+    std::int32_t bottom;
+};
+PixelBox cubePixelBox(const PixelSurface& target, float angleA, float angleB, float angleC);
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
                 std::int32_t Y, std::int32_t Z);

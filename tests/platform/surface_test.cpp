@@ -102,10 +102,13 @@ TEST_F(Surface, ShowingCopiesTheSurfaceClippedToItsSize) {
     ASSERT_EQ(headless::frameCount(), 1);
     const headless::Frame& f = headless::lastFrame();
     EXPECT_EQ(f.window, window);
-    EXPECT_EQ(f.width, kW);
-    EXPECT_EQ(f.height, 10);
-    ASSERT_EQ(f.pixels.size(), static_cast<std::size_t>(kW * 10));
-    EXPECT_EQ(f.pixels.back(), kMarker);
+    EXPECT_EQ(f.shown.left, 0);
+    EXPECT_EQ(f.shown.top, 0);
+    EXPECT_EQ(f.shown.right, kW);
+    EXPECT_EQ(f.shown.bottom, 10);
+    ASSERT_EQ(f.pixels.size(), static_cast<std::size_t>(kW * kH));
+    EXPECT_EQ(f.pixels[kW * 10 - 1], kMarker);
+    EXPECT_EQ(f.pixels[kW * 10], 0u);  // never shown
 }
 
 }  // namespace

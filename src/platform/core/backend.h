@@ -76,10 +76,10 @@ struct Backend {
     void (*destroyWindow)(plat::Window window);
     // WM_ERASEBKGND's black fill of the whole client area.
     void (*fillClientBlack)(plat::Window window);
-    // Show width x height of the surface at the window's (0,0). The pixels are
-    // only valid during the call.
-    void (*present)(plat::Window window, const PixelSurface& pixels, std::int32_t width,
-                    std::int32_t height);
+    // Show `rect` of the surface (right and bottom excluded, already within
+    // the surface) at the same place in the window. The pixels are only valid
+    // during the call.
+    void (*present)(plat::Window window, const PixelSurface& pixels, const plat::Rect& rect);
 
     // ---- windows of other processes ----------------------------------------
     // Whether `window`, a handle the core has not made, names a live window,

@@ -149,6 +149,21 @@ void BlackenFrameSurface(FrameSurface* surface) {
     cairo_surface_mark_dirty(surface->image);
 }
 
+void BlackenFrameSurfaceRect(FrameSurface* surface, const Rect& rect) {
+    if (!surface || !surface->pixels.pixels) return;
+    const PixelSurface& p = surface->pixels;
+    const std::int32_t left = std::clamp(rect.left, 0, p.width);
+    const std::int32_t right = std::clamp(rect.right, 0, p.width);
+    const std::int32_t top = std::clamp(rect.top, 0, p.height);
+    const std::int32_t bottom = std::clamp(rect.bottom, 0, p.height);
+    if (left >= right || top >= bottom) return;
+    cairo_surface_flush(surface->image);
+    for (std::int32_t y = top; y < bottom; ++y)
+        std::memset(p.pixels + static_cast<std::int64_t>(y) * p.stride + left, 0,
+                    static_cast<std::size_t>(right - left) * 4);
+    cairo_surface_mark_dirty(surface->image);
+}
+
 PixelSurface* FrameSurfacePixels(FrameSurface* surface) {
     if (!surface) return nullptr;
     cairo_surface_flush(surface->image);
@@ -191,11 +206,16 @@ void FrameSurfaceTextOut(FrameSurface* surface, std::int32_t x, std::int32_t y, 
 
 void ShowFrameSurface(Window window, FrameSurface* surface, std::int32_t width,
                       std::int32_t height) {
+    ShowFrameSurfaceRect(window, surface, Rect{0, 0, width, height});
+}
+
+void ShowFrameSurfaceRect(Window window, FrameSurface* surface, const Rect& rect) {
     if (!surface || !findWindow(window)) return;
     cairo_surface_flush(surface->image);
-    width = std::clamp(width, 0, surface->pixels.width);
-    height = std::clamp(height, 0, surface->pixels.height);
-    backend().present(window, surface->pixels, width, height);
+    const PixelSurface& p = surface->pixels;
+    const Rect clipped{std::clamp(rect.left, 0, p.width), std::clamp(rect.top, 0, p.height),
+                       std::clamp(rect.right, 0, p.width), std::clamp(rect.bottom, 0, p.height)};
+    backend().present(window, p, clipped);
 }
 
 }  // namespace plat

@@ -33,8 +33,7 @@ plat::Window createWindow(const linuxplat::WindowInfo& info);
 bool ownsWindow(plat::Window window);
 void destroyWindow(plat::Window window);
 void fillClientBlack(plat::Window window);
-void present(plat::Window window, const PixelSurface& pixels, std::int32_t width,
-             std::int32_t height);
+void present(plat::Window window, const PixelSurface& pixels, const plat::Rect& rect);
 // Frame memory shared with the server (null when it cannot share).
 void* allocateFrameMemory(plat::Window window, std::size_t bytes);
 void releaseFrameMemory(void* memory);

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <map>
 #include <vector>
 
@@ -70,7 +71,10 @@ struct SharedFrameMemory {
 
 Display* display = nullptr;
 bool triedToConnect = false;
-std::vector<SharedFrameMemory> sharedMemory;
+// A list: an image made for a segment points at its record (XShmCreateImage
+// keeps the address of its XShmSegmentInfo), so records must not move when
+// another surface comes or goes.
+std::list<SharedFrameMemory> sharedMemory;
 bool shmUsable = false;
 Cursor blankCursor = 0;
 // Keyed by the X window id, which is also the handle the core holds; but for
@@ -550,13 +554,18 @@ void fillClientBlack(plat::Window window) {
         XClearWindow(display, w->id);
 }
 
-void present(plat::Window window, const PixelSurface& pixels, std::int32_t width,
-             std::int32_t height) {
+// Only `rect` goes to the server: the saver sends what changed, and the
+// server's copy is most of what a frame costs it.
+void present(plat::Window window, const PixelSurface& pixels, const plat::Rect& rect) {
     SaverX* w = find(window);
     if (w == nullptr || w->gone || pixels.pixels == nullptr) return;
-    width = std::min({width, pixels.width, w->width});
-    height = std::min({height, pixels.height, w->height});
-    if (width <= 0 || height <= 0) return;
+    const int left = std::max(rect.left, 0);
+    const int top = std::max(rect.top, 0);
+    const int right = std::min({rect.right, pixels.width, w->width});
+    const int bottom = std::min({rect.bottom, pixels.height, w->height});
+    if (right <= left || bottom <= top) return;
+    const auto width = static_cast<unsigned>(right - left);
+    const auto height = static_cast<unsigned>(bottom - top);
 
     if (isFrameLayout(w->format)) {
         for (SharedFrameMemory& m : sharedMemory) {
@@ -576,9 +585,8 @@ void present(plat::Window window, const PixelSurface& pixels, std::int32_t width
                 static_cast<std::size_t>(m.image->bytes_per_line) *
                         static_cast<std::size_t>(pixels.height) > m.bytes)
                 break;  // not a layout the server reads as is: copy below
-            XShmPutImage(display, w->id, w->gc, m.image, 0, 0, w->originX, w->originY,
-                         static_cast<unsigned>(width),
-                         static_cast<unsigned>(height), False);
+            XShmPutImage(display, w->id, w->gc, m.image, left, top, w->originX + left,
+                         w->originY + top, width, height, False);
             // The renderer draws the next frame into this very memory: the
             // server must have read it first.
             XSync(display, False);
@@ -593,34 +601,35 @@ void present(plat::Window window, const PixelSurface& pixels, std::int32_t width
 
     const bool direct = isFrameLayout(w->format);
     if (f.shared || !direct) {
-        for (std::int32_t y = 0; y < height; ++y) {
-            const std::uint32_t* src = pixels.pixels + static_cast<std::int64_t>(y) * pixels.stride;
+        for (int y = top; y < bottom; ++y) {
+            const std::uint32_t* src =
+                pixels.pixels + static_cast<std::int64_t>(y) * pixels.stride + left;
             auto* dst = reinterpret_cast<std::uint8_t*>(f.image->data) +
                         static_cast<std::int64_t>(y) * f.image->bytes_per_line;
             if (direct)
-                std::memcpy(dst, src, static_cast<std::size_t>(width) * 4);
+                std::memcpy(dst + static_cast<std::size_t>(left) * 4, src,
+                            static_cast<std::size_t>(width) * 4);
             else
-                convertRow(src, width, w->format, dst);
+                convertRow(src, static_cast<std::int32_t>(width), w->format,
+                           dst + static_cast<std::size_t>(left) *
+                                     static_cast<std::size_t>(w->format.bitsPerPixel / 8));
         }
     }
     if (f.shared) {
-        XShmPutImage(display, w->id, w->gc, f.image, 0, 0, w->originX, w->originY,
-                     static_cast<unsigned>(width),
-                     static_cast<unsigned>(height), False);
+        XShmPutImage(display, w->id, w->gc, f.image, left, top, w->originX + left,
+                     w->originY + top, width, height, False);
     } else if (direct) {
         // The frame is already in the server's layout: lend it to the image.
         const int savedStride = f.image->bytes_per_line;
         f.image->data = reinterpret_cast<char*>(pixels.pixels);
         f.image->bytes_per_line = pixels.stride * 4;
-        XPutImage(display, w->id, w->gc, f.image, 0, 0, w->originX, w->originY,
-                  static_cast<unsigned>(width),
-                  static_cast<unsigned>(height));
+        XPutImage(display, w->id, w->gc, f.image, left, top, w->originX + left,
+                  w->originY + top, width, height);
         f.image->data = nullptr;
         f.image->bytes_per_line = savedStride;
     } else {
-        XPutImage(display, w->id, w->gc, f.image, 0, 0, w->originX, w->originY,
-                  static_cast<unsigned>(width),
-                  static_cast<unsigned>(height));
+        XPutImage(display, w->id, w->gc, f.image, left, top, w->originX + left,
+                  w->originY + top, width, height);
     }
     // The shared image is ours to overwrite only once the server has read it;
     // the round trip is also what keeps a slow server from falling behind.

@@ -66,7 +66,7 @@ struct HeadlessState {
 
     std::vector<plat::Msg> posted;
     int frames = 0;
-    headless::Frame last{0, 0, 0, {}};
+    headless::Frame last{0, 0, 0, {}, {0, 0, 0, 0}};
     std::map<plat::Window, int> fills;
     std::vector<headless::SystemParameterCall> spi;
 };
@@ -146,17 +146,20 @@ void destroyWindowHook(plat::Window window) { st().contexts.erase(window); }
 
 void fillClientBlack(plat::Window window) { ++st().fills[window]; }
 
-void present(plat::Window window, const PixelSurface& pixels, std::int32_t width,
-             std::int32_t height) {
+// The window keeps what earlier presents left where this one does not reach.
+void present(plat::Window window, const PixelSurface& pixels, const plat::Rect& rect) {
     headless::Frame& f = st().last;
-    f.window = window;
-    f.width = width;
-    f.height = height;
-    f.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    for (std::int32_t y = 0; y < height; ++y)
-        std::memcpy(f.pixels.data() + static_cast<std::size_t>(y) * width,
-                    pixels.pixels + static_cast<std::size_t>(y) * pixels.stride,
-                    static_cast<std::size_t>(width) * 4);
+    if (f.window != window || f.width != pixels.width || f.height != pixels.height) {
+        f.window = window;
+        f.width = pixels.width;
+        f.height = pixels.height;
+        f.pixels.assign(static_cast<std::size_t>(f.width) * static_cast<std::size_t>(f.height), 0u);
+    }
+    f.shown = rect;
+    for (std::int32_t y = rect.top; y < rect.bottom; ++y)
+        std::memcpy(f.pixels.data() + static_cast<std::size_t>(y) * f.width + rect.left,
+                    pixels.pixels + static_cast<std::size_t>(y) * pixels.stride + rect.left,
+                    static_cast<std::size_t>(rect.right - rect.left) * 4);
     ++st().frames;
 }
 

@@ -162,9 +162,11 @@ struct Frame {
     std::int32_t width;
     std::int32_t height;
     std::vector<std::uint32_t> pixels;  // width x height, 0x00RRGGBB, rows packed
+    plat::Rect shown;                   // the part the last present copied
 };
 int frameCount();
-// The last frame shown; empty (width 0) before the first.
+// The window's pixels after the last frame shown (the whole surface's size;
+// what no present reached is black); empty (width 0) before the first.
 const Frame& lastFrame();
 // Black fills of a window's background (WM_ERASEBKGND's work).
 int backgroundFills(plat::Window window);

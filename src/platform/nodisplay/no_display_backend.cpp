@@ -46,7 +46,7 @@ plat::Window createWindow(const linuxplat::WindowInfo& info) {
 
 void destroyWindow(plat::Window) {}
 void fillClientBlack(plat::Window) {}
-void present(plat::Window, const PixelSurface&, std::int32_t, std::int32_t) {}
+void present(plat::Window, const PixelSurface&, const plat::Rect&) {}
 
 int messageBox(plat::Window, const char* text, const char* caption, std::uint32_t) {
     std::fprintf(stderr, "%s: %s\n", caption, text);

@@ -327,6 +327,12 @@ void BlackenFrameSurface(FrameSurface* surface) {
     PatBlt(surface->memoryDc, 0, 0, surface->pixels.width, surface->pixels.height, BLACKNESS);
 }
 
+void BlackenFrameSurfaceRect(FrameSurface* surface, const Rect& rect) {
+    if (surface == nullptr || rect.right <= rect.left || rect.bottom <= rect.top) return;
+    PatBlt(surface->memoryDc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+           BLACKNESS);
+}
+
 PixelSurface* FrameSurfacePixels(FrameSurface* surface) {
     if (surface == nullptr) return nullptr;
     // GDI may still be queueing the PatBlt or TextOut into these bits.
@@ -355,6 +361,16 @@ void ShowFrameSurface(Window window, FrameSurface* surface, std::int32_t width,
     HDC dc = GetDC(hwnd(window));
     if (dc == nullptr) return;
     BitBlt(dc, 0, 0, width, height, surface->memoryDc, 0, 0, SRCCOPY);
+    ReleaseDC(hwnd(window), dc);
+    countFrame();
+}
+
+void ShowFrameSurfaceRect(Window window, FrameSurface* surface, const Rect& rect) {
+    if (surface == nullptr || rect.right <= rect.left || rect.bottom <= rect.top) return;
+    HDC dc = GetDC(hwnd(window));
+    if (dc == nullptr) return;
+    BitBlt(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+           surface->memoryDc, rect.left, rect.top, SRCCOPY);
     ReleaseDC(hwnd(window), dc);
     countFrame();
 }
