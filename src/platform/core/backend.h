@@ -84,14 +84,14 @@ struct Backend {
     // ---- windows of other processes ----------------------------------------
     // Whether `window`, a handle the core has not made, names a live window,
     // and its client size. Null: no such windows exist.
-    bool (*foreignWindow)(plat::Window window, plat::Rect* client);
+    bool (*foreignWindow)(plat::Window window, plat::Rect* client) = nullptr;
     // FindWindowA across processes, after the core found nothing of its own.
     // Null: only this process's windows are searched.
-    plat::Window (*findForeignWindow)(const char* className, const char* title);
+    plat::Window (*findForeignWindow)(const char* className, const char* title) = nullptr;
     // Bring a window (ours or foreign) to the front. Null: only recorded.
-    bool (*setForeground)(plat::Window window);
+    bool (*setForeground)(plat::Window window) = nullptr;
     // The window the user works with. Null: the last one set.
-    plat::Window (*getForeground)();
+    plat::Window (*getForeground)() = nullptr;
 
     // ---- user interface ------------------------------------------------------
     // A modal box; returns the button id (IDOK ...). Must keep dispatching.
@@ -104,7 +104,7 @@ struct Backend {
     bool (*showDialog)(plat::Window dialog, int templateId);
     void (*hideDialog)(plat::Window dialog);
     // SetDlgItemTextA changed an item; update what the user sees. May be null.
-    void (*dialogItemChanged)(plat::Window dialog, int itemId, const char* text);
+    void (*dialogItemChanged)(plat::Window dialog, int itemId, const char* text) = nullptr;
     // The file-open UI for GetOpenFileNameA: propose ofn.file, list
     // ofn.filter, and on a choice store the full path in *path and return
     // true. Cancel: false. The core fills the caller's buffers and offsets and
@@ -119,18 +119,18 @@ struct Backend {
     // ---- system --------------------------------------------------------------
     // Every SystemParametersInfoA call, after the core kept its own state
     // (the screen-saver-running flag). May be null.
-    void (*systemParameter)(std::uint32_t action, std::uint32_t param, std::uint32_t flags);
+    void (*systemParameter)(std::uint32_t action, std::uint32_t param, std::uint32_t flags) = nullptr;
     // Every PostMessageA and PostQuitMessage (WM_QUIT, window 0). Messages for
     // foreign windows go nowhere else: deliver them if the display can. May
     // be null.
-    void (*messagePosted)(const plat::Msg& msg, bool foreign);
+    void (*messagePosted)(const plat::Msg& msg, bool foreign) = nullptr;
 
     // ---- frame memory ----------------------------------------------------------
     // Memory of `bytes` bytes for a frame surface of `window` that present()
     // can show without copying it (shared with the display server). Null entry
     // or null result: the core allocates the memory itself. May be null.
-    void* (*allocateFrameMemory)(plat::Window window, std::size_t bytes);
-    void (*releaseFrameMemory)(void* memory);
+    void* (*allocateFrameMemory)(plat::Window window, std::size_t bytes) = nullptr;
+    void (*releaseFrameMemory)(void* memory) = nullptr;
 
     // ---- system services --------------------------------------------------------
     // The current user's registry and libraries loaded by name, which only the
@@ -138,20 +138,20 @@ struct Backend {
     // core then answers as a system without the service does (every key
     // missing, ERROR_FILE_NOT_FOUND; no library loads).
     // RegOpenKeyA, RegQueryValueExA, RegCloseKey with their Win32 results.
-    long (*regOpenKey)(plat::Key parent, const char* subKey, plat::Key* result);
+    long (*regOpenKey)(plat::Key parent, const char* subKey, plat::Key* result) = nullptr;
     long (*regQueryValue)(plat::Key key, const char* valueName, std::uint32_t* type,
-                          std::uint8_t* data, std::uint32_t* dataSize);
-    long (*regCloseKey)(plat::Key key);
+                          std::uint8_t* data, std::uint32_t* dataSize) = nullptr;
+    long (*regCloseKey)(plat::Key key) = nullptr;
     // LoadLibraryA; GetModuleHandleA of a named library (0 unless loaded);
     // GetProcAddress; FreeLibrary.
-    plat::Module (*loadLibrary)(const char* name);
-    plat::Module (*loadedLibrary)(const char* name);
-    void* (*libraryExport)(plat::Module module, const char* name);
-    bool (*freeLibrary)(plat::Module module);
+    plat::Module (*loadLibrary)(const char* name) = nullptr;
+    plat::Module (*loadedLibrary)(const char* name) = nullptr;
+    void* (*libraryExport)(plat::Module module, const char* name) = nullptr;
+    bool (*freeLibrary)(plat::Module module) = nullptr;
     // GetVersionPlatformId. Null: the NT family (2).
-    bool (*versionPlatformId)(std::uint32_t* platformId);
+    bool (*versionPlatformId)(std::uint32_t* platformId) = nullptr;
     // Asked before each GlobalAllocFixed; true makes it fail. Null: never.
-    bool (*refuseAllocation)(std::size_t bytes);
+    bool (*refuseAllocation)(std::size_t bytes) = nullptr;
 
     // ---- the program's start ------------------------------------------------------
     // Called once by plat::StartLinuxProgram, after the command line and the
@@ -160,7 +160,7 @@ struct Backend {
     // than CommandLine: IntoWindow with *window set to the window to draw
     // into, WindowUnusable, or Failed after a line on stderr. Null: only the
     // command line's modes exist; any other target is unusable.
-    plat::StartResult (*start)(const plat::DrawTarget& target, plat::Window* window);
+    plat::StartResult (*start)(const plat::DrawTarget& target, plat::Window* window) = nullptr;
 };
 
 inline constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};
