@@ -266,13 +266,6 @@ TEST_F(Hack, UnusableWindowsAreNamedAndTheRootIsDrawnOnWithoutAWindow) {
         EXPECT_NE(said.find(words), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     }
-    // A tail that selects no mode: a short usage, and the host's 255.
-    for (const char* tail : {"--bogus", "-h"}) {
-        std::filesystem::remove(log);
-        ASSERT_TRUE(waitExit(launch({tail}), 5000, &status));
-        EXPECT_EQ(status, 255) << tail;
-        EXPECT_EQ(readFile(log).rfind("usage: rovanta ", 0), 0u) << tail << ": " << readFile(log);
-    }
 
     // No daemon window: straight onto the root, under every window.
     writeConfig(settingsFile({}, 2, 5));
