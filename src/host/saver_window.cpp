@@ -24,8 +24,11 @@ std::uint32_t randomState = 1;
 
 constexpr std::uint32_t kCreditColour = 0x3C3C3Cu;
 
-// A hack whose sides did not load shows why instead of a cube.
+// A hack none of whose sides loaded shows why instead of a cube.
 char failureText[320];
+
+// The reduction the settings gave, before a hack fits its cube to the window.
+std::int32_t settingsReduce = 1;
 
 // The start failed and the saver only waits for its quit: it draws nothing
 // more, so it holds nothing to draw with.
@@ -239,6 +242,26 @@ float drawStep() {
     return static_cast<float>(maxRadians * randomUnit());
 }
 
+// A hack's window may be a small preview or a screen smaller than the
+// pictures: unless the run names a reduction, the smallest one not below the
+// settings' keeps the tumbling cube (its space diagonal, and the splat
+// beyond it) inside the window's smaller side. The samples are spread by as
+// much as the cube is reduced beyond the settings, so a reduced cube costs
+// what a small one does.
+void fitCubeToWindow() {
+    if (!saverRunOptions.hack || saverRunOptions.reduceFactor >= 0) return;
+    const std::int64_t smaller = std::min(saverDrawing.width, saverDrawing.height);
+    const std::int64_t room = smaller - 2 * (std::int64_t{renderPointStep()} + 2);
+    std::int64_t reduce = settingsReduce;
+    if (room > 0 && saverSettings.faceSize > 0) {
+        const double diagonal = std::sqrt(3.0) * saverSettings.faceSize;
+        reduce = std::max<std::int64_t>(
+            reduce, static_cast<std::int64_t>(std::ceil(diagonal / static_cast<double>(room))));
+    }
+    saverSettings.reduceFactor = static_cast<std::int32_t>(reduce);
+    spreadSamples(static_cast<std::int32_t>(reduce / settingsReduce));
+}
+
 // The surface, the depth buffer and the centre all follow the drawing
 // area's size.
 void sizeDrawing(plat::Window window, std::int32_t width, std::int32_t height) {
@@ -249,6 +272,7 @@ void sizeDrawing(plat::Window window, std::int32_t width, std::int32_t height) {
     createDepthBuffer(width, height);
     saverSettings.centerX = width / 2;
     saverSettings.centerY = height / 2;
+    fitCubeToWindow();
     presentation.wholeNext = true;
     if (saverDrawing.surface != nullptr && !presentation.fullFrames)
         makeCreditStamp(saverDrawing.surface);
@@ -287,6 +311,41 @@ void applyRunOptions() {
         saverSettings.maxRotationDegrees = saverRunOptions.maxRotationDegrees;
 }
 
+// A hack draws the sides that load; each one that does not is left empty
+// and named in one line on stderr (the daemon's log). The cube's edge, or 0
+// when no side loaded and at least one failed: the first failure is then the
+// window's message.
+std::int32_t loadHackSides() {
+    quietSideReports = true;
+    bool anyShown = false;
+    bool anyFailed = false;
+    for (std::size_t i = 0; i < kSideCount; ++i) {
+        const char* text = sideText(i);
+        if (plat::StopRequested()) break;
+        if (loadSide(sideTable[i], text)) {
+            anyShown = anyShown || sideTable[i].isEmpty == 0;
+            continue;
+        }
+        if (plat::StopRequested()) break;
+        sideTable[i].isEmpty = 1;
+        std::fprintf(stderr, "rovanta: side %zu left empty: %s: %s\n", i + 1, text,
+                     sideFailureText(lastSideFailure()));
+        if (!anyFailed)
+            std::snprintf(failureText, sizeof failureText, "Side %zu: %s: %s", i + 1, text,
+                          sideFailureText(lastSideFailure()));
+        anyFailed = true;
+    }
+    std::fflush(stderr);
+    quietSideReports = false;
+    if (plat::StopRequested()) {
+        failureText[0] = '\0';
+        return 0;
+    }
+    if (anyFailed && !anyShown) return 0;
+    failureText[0] = '\0';
+    return edgeLengthOfSides();
+}
+
 void setUp(plat::Window window) {
     plat::InitCommonControls();
     buildSettingsPath();
@@ -306,14 +365,17 @@ void setUp(plat::Window window) {
 
     failureText[0] = '\0';
     startFailed = false;
-    saverSettings.faceSize = loadAllSides(sideText(0), sideText(1), sideText(2), sideText(3),
-                                          sideText(4), sideText(5));
+    settingsReduce = renderReduceFactor();
+    spreadSamples(1);
+    // The daemon would show a crash box for a hack that ends: with no side
+    // to draw, the message is drawn instead, until we are ended. A load
+    // given up because we are being ended leaves no message.
+    saverSettings.faceSize = saverRunOptions.hack
+                                 ? loadHackSides()
+                                 : loadAllSides(sideText(0), sideText(1), sideText(2),
+                                                sideText(3), sideText(4), sideText(5));
+    fitCubeToWindow();
     if (saverSettings.faceSize == 0) {
-        // The daemon would show a crash box for a hack that ends: the
-        // message (already on stderr) is drawn instead, until we are ended.
-        // A load given up because we are being ended leaves no message.
-        if (saverRunOptions.hack)
-            std::snprintf(failureText, sizeof failureText, "%s", lastLoaderMessage());
         if (failureText[0] == '\0') {
             startFailed = true;
             plat::PostQuitMessage(0);
@@ -325,7 +387,7 @@ void setUp(plat::Window window) {
     saverSettings.centerX = saverDrawing.width / 2;
     saverSettings.centerY = saverDrawing.height / 2;
     frameRate = FrameRate{plat::GetTickCount(), 0, ""};
-    plat::SetTimer(window, kFrameTimerId, kFramePeriodMs);
+    plat::SetTimer(window, kFrameTimerId, saverRunOptions.framePeriodMs);
 
     // A hack only reads: it runs at every activation, on every monitor.
     if (!saverRunOptions.hack && !saveSettings())

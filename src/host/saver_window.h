@@ -1,5 +1,6 @@
 // The saver's own window procedure: set-up on creation, a frame of the
-// tumbling cube on every 50 ms tick, tear-down on destruction.
+// tumbling cube on every tick (50 ms, or what a hack's run asks for),
+// tear-down on destruction.
 //
 //   SaverWindowProc   acts on create/destroy/erase/timer, then HostDefaultProc
 //   RotationState     three angles and the steps added at the next tick
@@ -51,8 +52,10 @@ extern SaverDrawing saverDrawing;
 // changes nothing: the settings file rules and the saver ends on input.
 struct SaverRunOptions {
     // Run as a hack of the XScreenSaver daemon: a side that fails to load is
-    // shown as its message in the window and the saver runs on; the settings
-    // are only read, never saved.
+    // left empty and named on stderr, and only when no side loaded is the
+    // message shown in the window; the saver runs on either way. Without a
+    // reduction for the run the cube is reduced to fit its window. The
+    // settings are only read, never saved.
     bool hack = false;
     bool showFrameRate = false;  // frames a second, bottom-left
     std::uint32_t seedMix = 0;   // mixed into the time seed: the process id
@@ -61,6 +64,7 @@ struct SaverRunOptions {
     std::int32_t pointStep = -1;
     std::int32_t reduceFactor = -1;
     std::int32_t maxRotationDegrees = -1;
+    std::uint32_t framePeriodMs = kFramePeriodMs;  // the tick
 };
 
 extern SaverRunOptions saverRunOptions;

@@ -7,6 +7,7 @@
 // comes from its own pools and goes with jpeg_destroy_decompress.
 #include "loader/side_loader.h"
 
+#include <cerrno>
 #include <climits>
 #include <csetjmp>
 #include <cstddef>
@@ -51,8 +52,15 @@ struct DecodeJob {
     Side* side;
     bool decoded;   // set by the library's steps, read after a jump as well
     bool tooLarge;  // refused for its decode work; the jump cannot say so
+    bool bufferRefused;  // the side table refused its buffer (and said so)
 };
 static_assert(std::is_trivially_destructible_v<DecodeJob>);
+
+SideFailure lastFailure = SideFailure::None;
+
+// Where the caller names a failed side itself, the library's own line would
+// say it twice.
+void silentOutput(j_common_ptr) {}
 
 bool equalsNoneIgnoringCase(const char* text) {
     static constexpr char kNone[] = "$none";
@@ -125,7 +133,10 @@ bool readPicture(DecodeJob& job) {
     side.width = static_cast<std::int32_t>((realWidth + 3) / 4 * 4);
     side.height = static_cast<std::int32_t>(decoder.image_height);
     allocSidePixels(side, side.width, side.height);
-    if (side.pixels == nullptr) return false;
+    if (side.pixels == nullptr) {
+        job.bufferRefused = true;
+        return false;
+    }
 
     // A progressive (or other many-scan) file is decoded through the whole
     // picture's coefficients, held at once beside the pixels; they come out
@@ -170,8 +181,10 @@ bool decodePicture(DecodeJob& job) {
     // through it; then the decoder and its scan limit.
     decoder.err = jpeg_std_error(&job.errors.standard);
     job.errors.standard.error_exit = jpegErrorExit;
+    if (quietSideReports) job.errors.standard.output_message = silentOutput;
     job.decoded = false;
     job.tooLarge = false;
+    job.bufferRefused = false;
     if (setjmp(job.errors.recovery) == 0) {
         jpeg_create_decompress(&decoder);
         decoder.client_data = &job;
@@ -181,8 +194,12 @@ bool decodePicture(DecodeJob& job) {
     }
     // A picture refused for the memory or the work its decode would take is
     // reported as one too large to hold.
-    if (!job.decoded && (job.tooLarge || job.errors.standard.msg_code == JERR_NO_BACKING_STORE))
-        reportTooLargeSide(job.side->width, job.side->height);
+    const bool tooLarge =
+        job.tooLarge || job.errors.standard.msg_code == JERR_NO_BACKING_STORE;
+    if (!job.decoded && tooLarge) reportTooLargeSide(job.side->width, job.side->height);
+    // Anything else the library stopped at is no picture we can read.
+    if (!job.decoded)
+        lastFailure = tooLarge || job.bufferRefused ? SideFailure::TooLarge : SideFailure::NotJpeg;
     // The one way out: after a whole picture, a refused one, or the
     // library's error exit alike.
     jpeg_destroy_decompress(&decoder);
@@ -214,7 +231,21 @@ SideKind sideKindOf(const char* text) {
     return equalsNoneIgnoringCase(text) ? SideKind::Empty : SideKind::Picture;
 }
 
+SideFailure lastSideFailure() { return lastFailure; }
+
+const char* sideFailureText(SideFailure failure) {
+    switch (failure) {
+    case SideFailure::NoSuchFile: return "no such file";
+    case SideFailure::Unreadable: return "cannot be read";
+    case SideFailure::NotJpeg: return "not a JPEG file";
+    case SideFailure::TooLarge: return "too large";
+    case SideFailure::None: break;
+    }
+    return "";
+}
+
 bool loadSide(Side& side, const char* text) {
+    lastFailure = SideFailure::None;
     if (text == nullptr) text = "";
     const SideKind kind = sideKindOf(text);
     if (kind == SideKind::Colour) {
@@ -232,8 +263,14 @@ bool loadSide(Side& side, const char* text) {
     }
 
     side.isEmpty = 0;
+    errno = 0;
     std::FILE* file = plat::OpenFileForReading(text);
-    if (file == nullptr) return false;
+    if (file == nullptr) {
+        lastFailure = errno == ENOENT || errno == ENOTDIR || text[0] == '\0'
+                          ? SideFailure::NoSuchFile
+                          : SideFailure::Unreadable;
+        return false;
+    }
     DecodeJob job{};
     job.file = file;
     job.side = &side;

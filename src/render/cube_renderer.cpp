@@ -37,6 +37,8 @@ using cube_paths::SidePaint;
 
 namespace {
 
+std::int32_t sampleSpread = 1;
+
 #if defined(ROVANTA_RENDER_SSE2_PATH)
 RendererPath activePath = RendererPath::Plain;
 #elif defined(__SSE2__)
@@ -103,6 +105,8 @@ PixelBox cubePixelBox(const PixelSurface& target, float angleA, float angleB, fl
         box = PixelBox{0, 0, 0, 0};
     return box;
 }
+
+void spreadSamples(std::int32_t n) { sampleSpread = n < 1 ? 1 : n; }
 
 void plotSample(int side, PixelSurface& target, std::int32_t u, std::int32_t v, std::int32_t X,
                 std::int32_t Y, std::int32_t Z) {
@@ -266,7 +270,11 @@ Frame frameFromSettings(PixelSurface& target) {
     frame.faceSize = saverSettings.faceSize;
     frame.half = frame.faceSize / 2;
     frame.low = (-frame.faceSize) / 2;
-    frame.step = renderPointStep();
+    frame.splat = renderPointStep();
+    // Both at most 10 where the spread is 1; a spread comes with a
+    // reduction that keeps the cube's samples few.
+    frame.step = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t{frame.splat} * sampleSpread, INT32_MAX / 2));
     frame.reduce = renderReduceFactor();
     frame.centerX = saverSettings.centerX;
     frame.centerY = saverSettings.centerY;
@@ -309,7 +317,7 @@ void noteFrameDepthSpan(const Frame& frame) {
     const std::int64_t reach =
         static_cast<std::int64_t>(std::ceil(std::sqrt(3.0) * static_cast<double>(frame.half))) + 3;
     const std::int64_t radius =
-        reach / frame.reduce + std::min(frame.step, cube_paths::kMaxUnrolledStep) + 2;
+        reach / frame.reduce + std::min(frame.splat, cube_paths::kMaxUnrolledStep) + 2;
     const std::int64_t width = depthBuffer.width;
     const std::int64_t left = frame.centerX - radius, right = frame.centerX + radius;
     const std::int64_t top = frame.centerY - radius, bottom = frame.centerY + radius;
@@ -336,7 +344,7 @@ bool fastPathsFit(const Frame& frame) {
     const std::int64_t width = depthBuffer.width;
     const std::int64_t height = depthBuffer.height;
     const std::int64_t k = frame.step;
-    if (k > cube_paths::kMaxUnrolledStep) return false;
+    if (k != frame.splat || k > cube_paths::kMaxUnrolledStep) return false;
     if (k == 1) return frame.reduce == 1 && width >= 4 && height >= 3;
     return width >= 2 * k + 2 && height >= 2 * k + 3;
 }

@@ -3,6 +3,8 @@
 //
 //   renderCube   draw the frame at three angles (target already black)
 //   cubePixelBox where that frame can draw
+//   spreadSamples  take every n-th sample only, for a cube reduced n times
+//                  further than its settings say
 //   plotSample   project, test and draw one rotated sample
 //
 // The fast paths come in two builds where the processor may lack SSE2 (the
@@ -26,6 +28,11 @@ enum class RendererPath { Plain, Sse2 };
 RendererPath chooseRendererPath();
 bool useRendererPath(RendererPath path);
 const char* rendererPathName(RendererPath path);
+
+// Every n-th sample of the stride, drawn with the stride's splat: a cube
+// reduced n times further than its settings say then costs, and looks, as
+// the smaller cube would. 1 (the start) takes every sample.
+void spreadSamples(std::int32_t n);
 
 void renderCube(PixelSurface& target, float angleA, float angleB, float angleC);
 

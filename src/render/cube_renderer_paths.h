@@ -37,7 +37,8 @@ struct Frame {
     std::int64_t faceSize;  // S, the cube's edge in sample units
     std::int64_t half;      // h = S / 2: the sides lie at +h and -h
     std::int64_t low;       // lo = (-S) / 2: the first loop value
-    std::int32_t step;      // k, the sampling stride and the splat's radius
+    std::int32_t step;      // the sampling stride: k, or k times the spread
+    std::int32_t splat;     // k, the splat's radius in pixels
     std::int32_t reduce;    // f, the divisor of the projected coordinates
     std::int64_t centerX;
     std::int64_t centerY;
@@ -109,7 +110,7 @@ static inline void plotSample(const Frame& frame, const SidePaint& paint, std::i
                               std::int32_t X, std::int32_t Y, std::int32_t rawZ) {
     const std::int32_t Z = rawZ / frame.depthDivisor;
     const std::int64_t factor = frame.reduce;
-    const std::int32_t step = frame.step;
+    const std::int32_t step = frame.splat;
     // Samples beside the screen come here by the thousand; a division by one
     // is not worth a hardware divide.
     auto reduce = [factor](std::int64_t value) { return factor == 1 ? value : value / factor; };

@@ -34,6 +34,7 @@ std::uint64_t bytesHeldExcept(int except) {
 }  // namespace
 
 void reportTooLargeSide(std::int32_t width, std::int32_t height) {
+    if (quietSideReports) return;
     std::printf("Image of size %d by %d is too large.\n", static_cast<int>(width),
                 static_cast<int>(height));
     std::fflush(stdout);

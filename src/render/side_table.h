@@ -54,6 +54,9 @@ std::uint64_t sideBytesAvailable();
 // "Image of size %d by %d is too large." on the standard output, which a
 // windowed process does not show.
 void reportTooLargeSide(std::int32_t width, std::int32_t height);
+// Set by a caller that says itself why a side failed, in one line of its
+// own: the "too large" line and the decoder's messages are then not printed.
+inline bool quietSideReports = false;
 
 inline bool isColourSide(const Side& s) { return s.width == -1 && s.height == -1; }
 inline bool isPictureSide(const Side& s) { return !isColourSide(s) && s.isEmpty == 0; }

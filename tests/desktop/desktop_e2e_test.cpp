@@ -689,9 +689,16 @@ TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
 TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {
     const std::string dir = tempDir();
     const std::string log = dir + "/log";
-    pid_t p = spawn({ROVANTA_PROGRAM, "/x"}, {"DISPLAY=:9999"}, log);
-    EXPECT_EQ(exitStatus(p, 3000), 255);
-    EXPECT_EQ(readFile(log), "") << "no display may be opened for a refused command line";
+    pid_t p = 0;
+    // A short usage on stderr, and no display opened for a refused command line.
+    for (const char* tail : {"/x", "--bogus", "-h"}) {
+        std::filesystem::remove(log);
+        p = spawn({ROVANTA_PROGRAM, tail}, {"DISPLAY=:9999"}, log);
+        EXPECT_EQ(exitStatus(p, 3000), 255) << tail;
+        const std::string said = readFile(log);
+        EXPECT_EQ(said.rfind("usage: rovanta ", 0), 0u) << tail << ": " << said;
+        EXPECT_EQ(said.find("display"), std::string::npos) << tail << ": " << said;
+    }
 
     // With no display at all a window mode fails instead of hanging.
     p = spawn({ROVANTA_PROGRAM, "/s"}, {"DISPLAY=:9999"}, log);

@@ -25,11 +25,14 @@
 #include <thread>
 #include <vector>
 
+#include "jpeg_fixtures.h"
 #include "x_session.h"
 
 namespace {
 
 using namespace xsession;
+// Ours, not the picture helpers' byte reader.
+using xsession::readFile;
 
 struct Centre {
     std::size_t count = 0;
@@ -120,17 +123,52 @@ TEST_F(Hack, DaemonOptionsRunTheCubeFollowsItsWindowAndTheSignalEndsIt) {
     EXPECT_EQ(readFile(config), bytes) << "a hack never writes the settings";
 }
 
-TEST_F(Hack, AMissingPictureIsShownInTheWindowAndTheHackRunsOn) {
-    const std::string bytes = settingsFile({"/nonexistent/side.jpg"}, 2, 5);
+// A side that cannot be loaded leaves a gap in the cube and one line in the
+// daemon's log that says why; only a cube with no side left shows a message.
+TEST_F(Hack, AFailedSideIsNamedOnStderrAndTheOthersAreDrawn) {
+    const std::string notJpeg = dir + "/side.png";
+    std::ofstream(notJpeg, std::ios::binary) << "\x89PNG\r\n\x1a\n not a JPEG at all";
+    const std::string bytes =
+        settingsFile({"/nonexistent/side.jpg", notJpeg, "#0000ff", "#ffffff", "#ffff00"}, 2, 5);
     writeConfig(bytes);
     const Window window = makeWindow(0, 0, 640, 480);
     const pid_t hack = launch({"--window-id", std::to_string(window)});
     pause(2000);
     ASSERT_TRUE(running(hack)) << "a side that fails must not end the hack\n" << readFile(log);
     screenshot(server, testName());
-    EXPECT_NE(readFile(log).find("Image /nonexistent/side.jpg not found."), std::string::npos)
-        << readFile(log);
-    // The message, in the credit line's grey, across the middle; no cube.
+    const std::string said = readFile(log);
+    EXPECT_NE(said.find("side 1 left empty: /nonexistent/side.jpg: no such file\n"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("side 2 left empty: " + notJpeg + ": not a JPEG file\n"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << "one line a side\n" << said;
+    // The sides that loaded tumble; the failed ones' colours never show.
+    std::size_t shown = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<std::uint32_t> p = grab(server.connection, 0, 0, 640, 480);
+        shown = std::max<std::size_t>(
+            shown, std::count_if(p.begin(), p.end(), [](std::uint32_t c) {
+                return c == 0x0000FFu || c == 0xFFFFFFu || c == 0xFFFF00u;
+            }));
+        pause(100);
+    }
+    EXPECT_GT(shown, 1000u) << "the sides that loaded";
+    kill(hack, SIGHUP);
+    int status = -1;
+    ASSERT_TRUE(waitExit(hack, 5000, &status));
+    EXPECT_EQ(status, 128 + SIGHUP);
+
+    // Nothing left to draw: the first failure, in the credit line's grey,
+    // across the middle; no cube.
+    writeConfig(settingsFile({"/nonexistent/side.jpg", "$none", "$none", "$none", "$none",
+                              "$none"},
+                             2, 5));
+    std::filesystem::remove(log);
+    const pid_t bare = launch({"--window-id", std::to_string(window)});
+    pause(2000);
+    ASSERT_TRUE(running(bare)) << readFile(log);
     const std::vector<std::uint32_t> middle = grab(server.connection, 120, 200, 400, 80);
     std::size_t grey = 0;
     std::size_t coloured = 0;
@@ -139,13 +177,77 @@ TEST_F(Hack, AMissingPictureIsShownInTheWindowAndTheHackRunsOn) {
         if (p != 0 && r == g && g == b && r <= 0x3C) ++grey;
         if (r != g || g != b) ++coloured;
     }
-    EXPECT_GT(grey, 50u) << "the loader's message, drawn in the window";
+    EXPECT_GT(grey, 50u) << "the failure, drawn in the window";
     EXPECT_EQ(coloured, 0u);
-    EXPECT_EQ(readFile(config), bytes) << "a hack never writes the settings";
-    kill(hack, SIGHUP);
-    int status = -1;
-    ASSERT_TRUE(waitExit(hack, 5000, &status));
+    const std::string saidAgain = readFile(log);
+    EXPECT_EQ(std::count(saidAgain.begin(), saidAgain.end(), '\n'), 1) << saidAgain;
+    EXPECT_EQ(readFile(config), settingsFile({"/nonexistent/side.jpg", "$none", "$none", "$none",
+                                              "$none", "$none"},
+                                             2, 5))
+        << "a hack never writes the settings";
+    kill(bare, SIGHUP);
+    ASSERT_TRUE(waitExit(bare, 5000, &status));
     EXPECT_EQ(status, 128 + SIGHUP);
+}
+
+// Six pictures of 1000 x 1000 pixels in a settings panel's small preview: the
+// cube is reduced until it tumbles clear of the window's edges, no further,
+// and again when the window grows.
+TEST_F(Hack, TheCubeFitsItsWindowWhateverItsPicturesSize) {
+    const std::uint8_t colours[6][3] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},
+                                        {255, 255, 0}, {0, 255, 255}, {255, 0, 255}};
+    std::vector<std::string> sides;
+    for (int i = 0; i < 6; ++i) {
+        sides.push_back(dir + "/side" + std::to_string(i + 1) + ".jpg");
+        const std::vector<std::uint8_t> jpeg =
+            solidJpeg(1000, 1000, colours[i][0], colours[i][1], colours[i][2]);
+        std::ofstream(sides.back(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()),
+                   static_cast<std::streamsize>(jpeg.size()));
+    }
+    writeConfig(settingsFile(sides, 2, 30));
+    const Window window = makeWindow(100, 100, 320, 240);
+    const pid_t hack = launch({"--window-id", std::to_string(window)});
+    // A picture's pixel: bright in some channel (the credit line is dim grey).
+    const auto isCube = [](std::uint32_t p) {
+        return (p >> 16) >= 0x80 || ((p >> 8) & 0xFF) >= 0x80 || (p & 0xFF) >= 0x80;
+    };
+    // Over many frames of a fast tumble: the widest the cube got, and the
+    // cube's pixels on the window's outermost two rows and columns.
+    const auto watch = [&](int width, int height, int* widest, std::size_t* onEdge) {
+        *widest = 0;
+        *onEdge = 0;
+        for (int i = 0; i < 20; ++i) {
+            const std::vector<std::uint32_t> p = grab(server.connection, 100, 100, width, height);
+            int left = width, right = -1;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    if (!isCube(p[static_cast<std::size_t>(y * width + x)])) continue;
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    if (x < 2 || y < 2 || x >= width - 2 || y >= height - 2) ++*onEdge;
+                }
+            *widest = std::max(*widest, right - left + 1);
+            pause(100);
+        }
+    };
+    pause(1500);
+    ASSERT_TRUE(running(hack)) << readFile(log);
+    screenshot(server, testName());
+    int widest = 0;
+    std::size_t onEdge = 0;
+    watch(320, 240, &widest, &onEdge);
+    EXPECT_EQ(onEdge, 0u) << "the cube touches the window's edges";
+    EXPECT_GT(widest, 120) << "the cube is reduced further than it needs";
+
+    XResizeWindow(server.connection, window, 640, 480);
+    XSync(server.connection, False);
+    pause(1000);
+    screenshot(server, testName() + "-larger");
+    watch(640, 480, &widest, &onEdge);
+    EXPECT_EQ(onEdge, 0u) << "the cube touches the larger window's edges";
+    EXPECT_GT(widest, 240) << "the reduction is not worked out again for the larger window";
+    EXPECT_TRUE(running(hack)) << readFile(log);
 }
 
 TEST_F(Hack, UnusableWindowsAreNamedAndTheRootIsDrawnOnWithoutAWindow) {
@@ -188,10 +290,24 @@ TEST_F(Hack, UnusableWindowsAreNamedAndTheRootIsDrawnOnWithoutAWindow) {
 // draw the same frame when they draw with the same settings.
 TEST_F(Hack, AnOptionDrawsAsTheSameSettingInTheFileWould) {
     const Window window = makeWindow(0, 0, 400, 300);
-    const auto frameOf = [&](std::int32_t pointStep, std::vector<std::string> options) {
-        writeConfig(settingsFile({}, pointStep, 0));
+    // `shellLine`: the options as the daemon runs them, through /bin/sh.
+    const auto frameOf = [&](std::int32_t pointStep, std::vector<std::string> options,
+                             const std::vector<std::string>& sides = {},
+                             const std::string& shellLine = "") {
+        writeConfig(settingsFile(sides, pointStep, 0));
         options.insert(options.begin(), {"--window-id", std::to_string(window)});
-        const pid_t hack = launch(options);
+        pid_t hack = 0;
+        if (shellLine.empty()) {
+            hack = launch(options);
+        } else {
+            hack = spawn({"/bin/sh", "-c",
+                          std::string("exec '") + ROVANTA_PROGRAM + "' --window-id " +
+                              std::to_string(window) + " " + shellLine},
+                         {"ROVANTA_CONFIG=" + config, "ROVANTA_BOX_LOG=" + boxes,
+                          "DISPLAY=" + server.display},
+                         log);
+            started.push_back(hack);
+        }
         // The frame: the cube seen the same in two looks running, so that
         // neither the grey before the first tick nor a frame half shown counts.
         std::vector<std::uint32_t> frame;
@@ -215,6 +331,13 @@ TEST_F(Hack, AnOptionDrawsAsTheSameSettingInTheFileWould) {
     const std::vector<std::uint32_t> plain = frameOf(2, {});
     EXPECT_TRUE(fromOption == fromFile) << "--speed 5 must draw as pointStep 5 in the file";
     EXPECT_FALSE(plain == fromFile) << "the stride must show in the frame";
+    // xscreensaver-settings writes a side typed as "$none" into the daemon's
+    // line as it is, and the daemon's shell expands it to nothing.
+    EXPECT_GT(std::count(plain.begin(), plain.end(), 0x0000FFu), 100) << "side 3 shows";
+    const std::vector<std::uint32_t> noneInFile =
+        frameOf(2, {}, {"#ff0000", "#00ff00", "$none", "#ffffff", "#000000", "#f0f0ff"});
+    const std::vector<std::uint32_t> throughShell = frameOf(2, {}, {}, "--side3 \"$none\"");
+    EXPECT_TRUE(throughShell == noneInFile) << "an empty --side3 is an empty side";
     // Out of range: one line, and the file's value.
     std::filesystem::remove(log);
     EXPECT_TRUE(frameOf(2, {"--speed", "11"}) == plain);
@@ -428,7 +551,8 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     }
     EXPECT_GT(magenta, 2000u) << "the cube from the user's file\n" << readFile(daemonLog);
 
-    // A picture that is missing: the hack runs on and shows why.
+    // A picture that is missing: the hack runs on with the other sides and
+    // says why in the daemon's log.
     std::ofstream(file, std::ios::binary | std::ios::trunc)
         << settingsFile({"/nonexistent/rovanta-side.jpg"}, 2, 5);
     ASSERT_EQ(stat(file.c_str(), &before), 0);
@@ -445,7 +569,7 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     const std::vector<std::uint32_t> middle = grab(server.connection, 200, 260, 400, 80);
     EXPECT_GT(std::count_if(middle.begin(), middle.end(), [](std::uint32_t p) { return p != 0; }),
               50)
-        << "the message, in the window";
+        << "the other sides, in the window";
 
     ASSERT_EQ(shell(server, "xscreensaver-command -deactivate >/dev/null 2>&1"), 0);
     EXPECT_TRUE(waitFor([&] { return hacks().empty(); }, 10000));
@@ -458,7 +582,8 @@ TEST_F(Hack, TheInstalledPackageUnderTheDaemonReadsTheUsersFileAndNeverWritesIt)
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     const std::string said = readFile(daemonLog);
-    EXPECT_NE(said.find("Image /nonexistent/rovanta-side.jpg not found."), std::string::npos)
+    EXPECT_NE(said.find("side 1 left empty: /nonexistent/rovanta-side.jpg: no such file"),
+              std::string::npos)
         << said;
     EXPECT_EQ(said.find("exited abnormally"), std::string::npos) << said;
     EXPECT_EQ(said.find("crashed"), std::string::npos) << said;

@@ -397,6 +397,16 @@ TEST_F(SaverWindowTest, ASaveSweepsTheTemporaryFilesOfSavesThatWereKilled) {
     EXPECT_EQ(readSettingsFile().size(), kSettingsFileSize);
 }
 
+// A hack's --delay: the tick comes at the period asked for.
+TEST_F(SaverWindowTest, TheRunsFramePeriodIsTheTimersPeriod) {
+    saverRunOptions.framePeriodMs = 20;
+    endAt(190);
+    const int status = hostMain(kInstance, "/s");
+    saverRunOptions = SaverRunOptions{};
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(headless::frameCount(), 9) << "ticks at 20, 40 .. 180 ms";
+}
+
 TEST_F(SaverWindowTest, TearDownReleasesTheTimerAndPostsQuit) {
     endAt(120);
     EXPECT_EQ(hostMain(kInstance, "/s"), 0);

@@ -209,7 +209,7 @@ TEST(RenderTool, AFifoAsSettingsFileOrSideIsRefusedWithoutBlocking) {
     EXPECT_NE(r.err.find("Image " + dir.file("side.fifo") + " not found."), std::string::npos) << r.err;
 }
 
-TEST(RenderTool, BadCommandLinesPrintUsageAndExitTwo) {
+TEST(RenderTool, BadCommandLinesPrintUsageAndExitTwoHelpPrintsItAndExitsZero) {
     TempDir dir;
     const std::string cfg = dir.file("none.cfg"), out = dir.file("o.ppm");
     const std::vector<std::vector<std::string>> bad = {
@@ -247,6 +247,11 @@ TEST(RenderTool, BadCommandLinesPrintUsageAndExitTwo) {
         EXPECT_NE(r.err.find("usage: rovanta-render"), std::string::npos) << joined;
         EXPECT_TRUE(r.out.empty()) << joined;
     }
+    // Asked for, the usage is an answer, not a complaint.
+    const ToolRun help = runTool(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: rovanta-render", 0), 0u) << help.out;
+    EXPECT_TRUE(help.err.empty()) << help.err;
 }
 
 TEST(RenderTool, MalformedSettingsFilesNeverCrash) {

@@ -1,6 +1,7 @@
 // The Linux program's own options: the daemon's window switches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -79,6 +80,24 @@ TEST(HackSwitches, WindowIdInEveryFormAndItWinsOverRoot) {
     for (auto args : {std::initializer_list<const char*>{"/s"}, {"/p", "123"}, {"-rooted"},
                       {"---root"}, {"/root"}, {"-window"}, {}})
         EXPECT_EQ(scan(args).route, HackRoute::None);
+}
+
+// Stock hacks take the time between frames in microseconds.
+TEST(HackSwitches, TheDelayIsTheTickWithinItsBounds) {
+    LinuxOptions h = scan({"--root", "--delay", "20000"});
+    EXPECT_EQ(h.run.framePeriodMs, 20u);
+    EXPECT_TRUE(h.complaints.empty()) << h.complaints;
+    EXPECT_EQ(scan({"-delay", "1000000"}).run.framePeriodMs, 1000u);
+    EXPECT_EQ(scan({"--root"}).run.framePeriodMs, kFramePeriodMs);
+    for (const char* bad : {"9999", "1000001", "20ms", ""}) {
+        h = scan({"-delay", bad});
+        EXPECT_EQ(h.run.framePeriodMs, kFramePeriodMs) << bad;
+        EXPECT_EQ(std::count(h.complaints.begin(), h.complaints.end(), '\n'), 1) << h.complaints;
+    }
+    // The host's run takes it from the options.
+    applyRunOptions(scan({"--delay", "35000"}));
+    EXPECT_EQ(saverRunOptions.framePeriodMs, 35u);
+    saverRunOptions = SaverRunOptions{};
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ namespace {
 
 constexpr int kExitSideFailed = 1;
 constexpr int kExitUsage = 2;
+// parseOptions' answer when --help was answered: the run ends with 0.
+constexpr int kHelpGiven = -1;
 
 // The depth buffer is 16-bit wide; the pixel budget keeps a mistyped size
 // from asking for gigabytes.
@@ -48,12 +50,14 @@ struct Options {
     Format format = Format::Ppm;
 };
 
+constexpr const char* kUsage =
+    "usage: rovanta-render --config FILE [--size WxH] [--angles A,B,C] "
+    "[--repeat N] [--credit] --out FILE\n"
+    "  FILE for --out ends in .ppm or .png\n";
+
 int usage(const char* why) {
     std::fprintf(stderr, "rovanta-render: %s\n", why);
-    std::fprintf(stderr,
-                 "usage: rovanta-render --config FILE [--size WxH] [--angles A,B,C] "
-                 "[--repeat N] [--credit] --out FILE\n"
-                 "  FILE for --out ends in .ppm or .png\n");
+    std::fputs(kUsage, stderr);
     return kExitUsage;
 }
 
@@ -111,6 +115,11 @@ bool endsWith(const char* text, const char* suffix) {
 
 // 0 when the command line is good, else the exit code (usage printed).
 int parseOptions(int argc, char** argv, Options* o) {
+    // Asked for, the usage is the answer: stdout, and success.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? kHelpGiven : 1;
+    }
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -298,6 +307,6 @@ int run(const Options& o) {
 
 int main(int argc, char** argv) {
     Options o;
-    if (const int bad = parseOptions(argc, argv, &o)) return bad;
+    if (const int bad = parseOptions(argc, argv, &o)) return bad == kHelpGiven ? 0 : bad;
     return run(o);
 }

@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: rovanta [/s | /p ID | /c]\n"
     "       rovanta --root | --window-id ID [--side1 TEXT ... --side6 TEXT]\n"
-    "               [--speed N] [--reduce N] [--rotation N] [--fps]\n"
+    "               [--speed N] [--reduce N] [--rotation N] [--delay USEC] [--fps]\n"
     "       rovanta --help | --version\n"
     "\n"
     "Modes:\n"
@@ -27,10 +27,13 @@ constexpr const char* kUsage =
     "  --root          draw into $XSCREENSAVER_WINDOW, else the root window\n"
     "  --window-id ID  draw into the X window ID (decimal or 0x hex)\n"
     "  --side1 TEXT .. --side6 TEXT\n"
-    "                  a side for this run: a JPEG path, \"#rrggbb\" or \"$none\"\n"
+    "                  a side for this run: a JPEG path, \"#rrggbb\" or \"$none\";\n"
+    "                  an empty TEXT is an empty side, as \"$none\"\n"
     "  --speed N       Rotation Speed (point stride), 1 to 10, for this run\n"
-    "  --reduce N      Reduce Images by, 1 to 10, for this run\n"
+    "  --reduce N      Reduce Images by, 1 to 10, for this run; without it the\n"
+    "                  cube is reduced until it fits the window\n"
     "  --rotation N    Maximum Cube Rotation, 1 to 90 degrees, for this run\n"
+    "  --delay USEC    microseconds between frames, 10000 to 1000000 (50000)\n"
     "  --fps           show the frame rate\n"
     "\n"
     "Settings file: $XDG_CONFIG_HOME/rovanta/rovanta.cfg\n"
@@ -106,12 +109,36 @@ bool readSide(const char* arg, const char* value, LinuxOptions* options) {
                           "settings file's side is used\n",
                           arg, kSideTextSize - 1);
             options->complaints += line;
-        } else if (value[0] != '\0') {
-            options->run.sides[side] = value;
+        } else {
+            // The daemon runs the line through a shell, where the settings
+            // program's "$none" expands to nothing: an empty value can only
+            // have come from there, as a blank field passes no option.
+            options->run.sides[side] = value[0] != '\0' ? value : "$none";
         }
         return true;
     }
     return false;
+}
+
+// --delay USEC, as stock hacks take it: the tick in milliseconds, or a
+// complaint and the default tick.
+std::uint32_t framePeriodOf(const char* option, const char* text, std::string* complaints) {
+    constexpr long kLowest = 10000, kHighest = 1000000;
+    char* end = nullptr;
+    errno = 0;
+    const long value = text != nullptr && text[0] != '\0' ? std::strtol(text, &end, 10) : 0;
+    if (text == nullptr || text[0] == '\0' || *end != '\0' || errno != 0 || value < kLowest ||
+        value > kHighest) {
+        char line[512];
+        std::snprintf(line, sizeof line,
+                      "rovanta: %s wants microseconds from %ld to %ld, not \"%s\"; frames "
+                      "come every %u ms\n",
+                      option, kLowest, kHighest, text ? text : "",
+                      static_cast<unsigned>(kFramePeriodMs));
+        *complaints += line;
+        return kFramePeriodMs;
+    }
+    return static_cast<std::uint32_t>((value + 500) / 1000);
 }
 
 }  // namespace
@@ -182,6 +209,8 @@ void readLinuxOptions(int argc, const char* const* argv, const char* envWindow,
             o.run.maxRotationDegrees = rangedNumber(arg, value, kMinRotationDegrees,
                                                     kMaxRotationDegrees, "degrees",
                                                     &o.complaints);
+        } else if (isSwitch(arg, "delay")) {
+            o.run.framePeriodMs = framePeriodOf(arg, value, &o.complaints);
         } else {
             readSide(arg, value, &o);
         }
@@ -204,6 +233,13 @@ int answerInformation(Information information) {
     else
         std::puts("rovanta 1.2");
     return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+void reportNoMode() {
+    // The usage's first lines: the forms of the command, not every option.
+    const char* end = std::strstr(kUsage, "\n\n");
+    std::fprintf(stderr, "%.*s\n(rovanta --help lists every option)\n",
+                 static_cast<int>(end - kUsage), kUsage);
 }
 
 void reportUnusableWindow(const LinuxOptions& options) {
@@ -238,5 +274,6 @@ void applyRunOptions(const LinuxOptions& options) {
     run.pointStep = options.run.pointStep;
     run.reduceFactor = options.run.reduceFactor;
     run.maxRotationDegrees = options.run.maxRotationDegrees;
+    run.framePeriodMs = options.run.framePeriodMs;
     std::fputs(options.complaints.c_str(), stderr);
 }

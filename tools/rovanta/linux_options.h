@@ -8,6 +8,7 @@
 //   readLinuxOptions          read argv once into LinuxOptions
 //   parseXWindowId            an X window id in decimal or 0x hex
 //   answerInformation         print --help's or --version's answer
+//   reportNoMode              the short usage for a tail that selects no mode
 //   reportUnusableWindow      the one line that names a window we cannot use
 //   drawTargetOf              what the platform is told about the window
 //   applyRunOptions           the run's settings into the host's run options
@@ -54,6 +55,9 @@ bool parseXWindowId(const char* text, std::uint32_t* id);
 
 // Prints the answer; the exit status (1 when stdout could not take it).
 int answerInformation(Information information);
+
+// A short usage on stderr; the host still ends the run with its exit status.
+void reportNoMode();
 
 // The daemon logs what a hack says: names the window that cannot be used
 // rather than end without a word.

@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
         applyRunOptions(options);
         break;
     case plat::StartResult::CommandLine:
+        // The host ends such a tail with 255 and no word; a person who typed
+        // it learns what would have worked.
+        if (chooseMode(commandTail(plat::GetCommandLineA()), false).mode == HostMode::None)
+            reportNoMode();
         break;
     }
     hostEntry();
