@@ -164,6 +164,7 @@ std::int32_t runSaverWindow(plat::Window parent) {
         width = client.right;
         height = client.bottom;
         hostState.isPreview = true;
+        hostState.previewParent = parent;
         style = plat::WS_CHILD | plat::WS_VISIBLE | plat::WS_CLIPCHILDREN;
         title = kPreviewTitle;
     } else {
