@@ -29,7 +29,6 @@ struct HostState {
     plat::Module instance = 0;
     bool win95Family = false;
     bool isPreview = false;
-    plat::Window previewParent = 0;  // the window a preview lives in
     plat::Window saverWindow = 0;
 
     // Input and password check.

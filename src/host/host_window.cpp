@@ -86,14 +86,8 @@ plat::LResult onSystemCommand(const plat::Msg& msg) {
 }
 
 // No more frames once the close is approved; otherwise others get a turn first.
-// A preview whose host was killed loses its window with the host's, but no
-// WM_DESTROY reaches this thread: each tick looks whether both are still
-// there and, when not, ends as that destruction would.
 plat::LResult onTimer(const plat::Msg& msg) {
     if (hostState.closeApproved) return 0;
-    if (hostState.isPreview &&
-        (!plat::IsWindow(hostState.previewParent) || !plat::IsWindow(msg.window)))
-        return onDestroy(msg);
     plat::Sleep(0);
     return passOn(msg);
 }
