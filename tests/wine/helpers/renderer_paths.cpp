@@ -166,7 +166,7 @@ bool loadRandomScene(Random& random, Tumble& t) {
             if (kind < 16)
                 std::snprintf(text, sizeof text, "#%06x",
                               static_cast<unsigned>(random.next() & 0xFFFFFF));
-            if (loadSide(sideTable[s], text) != 0) return false;
+            if (!loadSide(sideTable[s], text)) return false;
         }
     }
     t.width = 1 + random.below(320);
