@@ -3,6 +3,7 @@
 #include "host/config_dialog.h"
 #include "host/host_state.h"
 #include "host/host_window.h"
+#include "host/saver_window.h"
 #include "render/cube_renderer.h"
 
 namespace {
@@ -189,14 +190,32 @@ std::int32_t runSaverWindow(plat::Window parent) {
     std::int32_t exitCode = kNoModeExitCode;
     if (hostState.saverWindow != 0) {
         if (parent == 0) plat::SetForegroundWindow(hostState.saverWindow);
+        // A preview's host that is killed takes our window, and the window's
+        // timer, with it, and no WM_DESTROY reaches this thread. A timer of
+        // the thread's own outlives the window: at every tick it looks
+        // whether both windows are still there, and ends the preview as
+        // their destruction would. (Where windows have no such fate, the
+        // platform gives no thread timer: 0.)
+        const std::uintptr_t watch = parent != 0 ? plat::SetTimer(0, 0, kFramePeriodMs) : 0;
+        bool hostGone = false;
         plat::Msg msg{};
         int got = 0;
         while ((got = plat::GetMessageA(&msg)) != 0) {
             // A failing fetch would fail again at once; spinning on it helps nobody.
             if (got == -1) break;
+            if (watch != 0 && msg.window == 0 && msg.message == plat::WM_TIMER &&
+                msg.wParam == watch) {
+                if (!hostGone &&
+                    (!plat::IsWindow(parent) || !plat::IsWindow(hostState.saverWindow))) {
+                    hostGone = true;
+                    HostWindowProc(hostState.saverWindow, plat::WM_DESTROY, 0, 0);
+                }
+                continue;
+            }
             plat::TranslateMessage(&msg);
             plat::DispatchMessageA(&msg);
         }
+        if (watch != 0) plat::KillTimer(0, watch);
         exitCode = got == 0 ? static_cast<std::int32_t>(msg.wParam) : kNoModeExitCode;
     }
     unloadPasswordVerifier();

@@ -171,6 +171,14 @@ bool readPicture(DecodeJob& job) {
     return true;
 }
 
+// The library's messages (the fatal one, the first warning) go where ours go,
+// and like ours are dropped rather than wait for a reader.
+void writeJpegMessage(j_common_ptr decoder) {
+    char text[JMSG_LENGTH_MAX];
+    (*decoder->err->format_message)(decoder, text);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error, "%s\n", text);
+}
+
 // The decode proper, from the decoder's creation to its destruction. True
 // when the whole picture arrived; the decoder is always destroyed, the caller
 // closes the file.
@@ -181,7 +189,7 @@ bool decodePicture(DecodeJob& job) {
     // through it; then the decoder and its scan limit.
     decoder.err = jpeg_std_error(&job.errors.standard);
     job.errors.standard.error_exit = jpegErrorExit;
-    if (quietSideReports) job.errors.standard.output_message = silentOutput;
+    job.errors.standard.output_message = quietSideReports ? silentOutput : writeJpegMessage;
     job.decoded = false;
     job.tooLarge = false;
     job.bufferRefused = false;
@@ -306,6 +314,9 @@ std::int32_t loadAllSides(const char* text1, const char* text2, const char* text
             if (plat::StopRequested()) return 0;
             std::snprintf(lastMessage, sizeof lastMessage, "Image %s not found.",
                           texts[i] != nullptr ? texts[i] : "");
+            // The pictures loaded so far are not shown now; the box needs
+            // what they hold when the address space is tight.
+            freeSidePixels();
             plat::MessageBoxA(loaderMessageOwner, lastMessage, "Error", plat::MB_ICONERROR);
             return 0;
         }

@@ -15,7 +15,8 @@
 //   system                 registry value, libraries by name, command line,
 //                          version, SSE2, screen-saver-running state, exit,
 //                          fault guard
-//   memory                 global memory for the depth buffer
+//   memory                 global memory for the depth buffer, address space left
+//   diagnostics            lines on the standard output and error streams
 //   start (Linux only)     StartLinuxProgram: arguments, dialog tables, where to draw
 #pragma once
 
@@ -343,6 +344,22 @@ inline constexpr std::size_t kMaxPath = 4096;
 // GlobalAlloc(GMEM_FIXED) + GlobalLock; null on failure. GlobalFree releases.
 void* GlobalAllocFixed(std::size_t bytes);
 void GlobalFree(void* memory);
+// The address space the process may still take, less what the platform's own
+// windows, boxes and fonts will want later; UINT64_MAX when nothing limits
+// it. A limit set on the process (ulimit -v) makes this small long before
+// memory runs out, and a box that cannot be built then crashes instead.
+std::uint64_t AddressSpaceLeft();
+
+// ---- Diagnostics -----------------------------------------------------------
+// The few lines a windowed process does not show, formatted as printf does.
+// A line that cannot be written at once (a full pipe nobody reads, a reader
+// gone) is dropped: a diagnostic never holds the program up. Lines longer
+// than 4095 bytes are cut.
+enum class DiagnosticStream { Output, Error };
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void WriteDiagnostic(DiagnosticStream stream, const char* format, ...);
 
 #if !defined(_WIN32)
 // ---- Starting the Linux program ----------------------------------------------
@@ -363,12 +380,20 @@ enum class StartResult {
 // Called first by the Linux main, where a Windows program gets its command
 // line and links its compiled .rc: the arguments GetCommandLineA is built
 // from, and the dialog table DialogBoxParamA(templateId) builds (it must live
-// as long as the program). Puts the clean ending on SIGTERM, SIGINT and
-// SIGHUP in place for every mode, then says what `target` means on this
+// as long as the program). Ignores SIGPIPE (a diagnostic whose reader is
+// gone is dropped, not fatal) and puts the clean ending on SIGTERM, SIGINT
+// and SIGHUP in place for every mode; refuses (Failed) when the descriptors
+// a run needs cannot be opened; then says what `target` means on this
 // display. A program drawing into another's window that a termination signal
 // ends also ends by that signal after its tear-down, as a daemon expects.
 StartResult StartLinuxProgram(int argc, char** argv, int templateId,
                               const DialogTemplate& dialog, const DrawTarget& target);
+
+// True when the process may open `count` more file descriptors now: free
+// numbers below its limit (RLIMIT_NOFILE). A program checks this at start
+// against what its run needs, so that it refuses with a line of its own
+// rather than a library aborting when an open fails.
+bool CanOpenDescriptors(int count);
 #endif
 
 }  // namespace plat

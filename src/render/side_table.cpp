@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
+
 Side sideTable[6]{};
 
 namespace {
@@ -31,18 +33,28 @@ std::uint64_t bytesHeldExcept(int except) {
     return held;
 }
 
+// What all six may hold together: the fixed total, or less where the process
+// has a smaller address space left (a limit set on it), so that the boxes
+// and the dialog still find theirs. Buffers already held count as held.
+std::uint64_t allSidesLimit(int except) {
+    const std::uint64_t held = bytesHeldExcept(except);
+    const std::uint64_t left = plat::AddressSpaceLeft();
+    if (left >= kMaxAllSidesBytes || held + left >= kMaxAllSidesBytes) return kMaxAllSidesBytes;
+    return held + left;
+}
+
 }  // namespace
 
 void reportTooLargeSide(std::int32_t width, std::int32_t height) {
     if (quietSideReports) return;
-    std::printf("Image of size %d by %d is too large.\n", static_cast<int>(width),
-                static_cast<int>(height));
-    std::fflush(stdout);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Output, "Image of size %d by %d is too large.\n",
+                          static_cast<int>(width), static_cast<int>(height));
 }
 
 std::uint64_t sideBytesAvailable() {
     const std::uint64_t held = bytesHeldExcept(-1);
-    return held < kMaxAllSidesBytes ? kMaxAllSidesBytes - held : 0;
+    const std::uint64_t limit = allSidesLimit(-1);
+    return held < limit ? limit - held : 0;
 }
 
 void allocSidePixels(Side& side, std::int32_t width, std::int32_t height) {
@@ -60,7 +72,7 @@ void allocSidePixels(Side& side, std::int32_t width, std::int32_t height) {
     if (width > 0 && height > 0) {
         bytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) * 3u;
         const bool fits = bytes <= kMaxSideBytes &&
-                          (index < 0 || bytesHeldExcept(index) + bytes <= kMaxAllSidesBytes);
+                          (index < 0 || bytesHeldExcept(index) + bytes <= allSidesLimit(index));
         if (fits) pixels = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
     }
     if (pixels == nullptr) {

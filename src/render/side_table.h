@@ -39,7 +39,9 @@ extern Side sideTable[6];
 // sides' pictures together 1 GiB: six large camera pictures fit, and a set of
 // files that merely claim huge sizes cannot make the saver commit gigabytes.
 // The sides that come first get their share first; the one that would pass
-// the total is refused as too large.
+// the total is refused as too large. Where the process's address space is
+// limited (plat::AddressSpaceLeft), the total is what is left of it after the
+// room the boxes and the dialog need, when that is less.
 inline constexpr std::uint64_t kMaxSideBytes = std::uint64_t{1} << 29;
 inline constexpr std::uint64_t kMaxAllSidesBytes = std::uint64_t{1} << 30;
 

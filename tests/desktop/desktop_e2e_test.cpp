@@ -5,6 +5,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <signal.h>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "x_session.h"
 
@@ -31,6 +33,10 @@ using namespace xsession;
 
 constexpr int kScreenWidth = 800;
 constexpr int kScreenHeight = 600;
+
+// The descriptors the program asks to have free at start, beside those it
+// was started with.
+constexpr int kDescriptorsNeeded = 20;
 
 std::int32_t numberAt(const std::string& file, std::size_t offset) {
     std::int32_t v = 0;
@@ -684,6 +690,124 @@ TEST_F(Desktop, HackDrawsIntoTheDaemonsWindowAndEndsOnSigterm) {
     EXPECT_EQ(exitStatus(hack, 3000), 128 + SIGTERM)
         << "SIGTERM ends the hack through its normal tear-down, then by the signal";
     EXPECT_EQ(childCount(server.connection, parent), 0) << "the hack's window goes with it";
+}
+
+TEST_F(Desktop, AStderrThatNobodyReadsNeitherHoldsUpNorEndsTheSaver) {
+    // A picture cut off mid-scan: the decoder warns on stderr, and draws it.
+    const std::string cut = dir + "/cut.jpg";
+    ASSERT_EQ(shell(server, "convert -size 300x300 xc: +noise Random -quality 90 '" + cut + "'"), 0);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    writeConfig(settingsFile({cut}, 2, 5));
+
+    // The saver's stderr is this pipe's writing end, passed as descriptor
+    // `fds[1]` through the shell; its reading end stays here.
+    const auto launchWithStderr = [&](int fds[2]) {
+        const std::string redirect = "exec \"$@\" 2>&" + std::to_string(fds[1]) + " " +
+                                     std::to_string(fds[0]) + "<&- " + std::to_string(fds[1]) +
+                                     ">&-";
+        // A sanitizer build's leak check would list its matched suppression
+        // on the full stderr at exit, with a blocking write of its own.
+        return launch({"/s"}, {"LSAN_OPTIONS=print_suppressions=0"},
+                      {"/bin/sh", "-c", redirect, "sh"});
+    };
+
+    // Full, and nobody reads it: a blocking write would wait for good.
+    int full[2];
+    ASSERT_EQ(pipe(full), 0);
+    const int flags = fcntl(full[1], F_GETFL);
+    fcntl(full[1], F_SETFL, flags | O_NONBLOCK);
+    const std::string chunk(4096, 'x');
+    while (write(full[1], chunk.data(), chunk.size()) > 0) {
+    }
+    fcntl(full[1], F_SETFL, flags);
+    const pid_t blocked = launchWithStderr(full);
+    close(full[1]);
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(1500);
+    const auto sent = std::chrono::steady_clock::now();
+    kill(blocked, SIGTERM);
+    EXPECT_EQ(exitStatus(blocked, 3000), 0) << readFile(log);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
+    EXPECT_LT(took.count(), 1500) << "a signal ends the saver within half a second as ever";
+    close(full[0]);
+
+    // Nobody holds the reading end: the warning's write fails (EPIPE)
+    // rather than end the saver by SIGPIPE.
+    int gone[2];
+    ASSERT_EQ(pipe(gone), 0);
+    close(gone[0]);
+    gone[0] = open("/dev/null", O_RDONLY);
+    const pid_t orphan = launchWithStderr(gone);
+    close(gone[0]);
+    close(gone[1]);
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(1500);
+    ASSERT_TRUE(running(orphan)) << "status " << exitStatus(orphan, 0);
+    kill(orphan, SIGTERM);
+    EXPECT_EQ(exitStatus(orphan, 3000), 0);
+    expectCleanLog();
+}
+
+TEST_F(Desktop, TooFewDescriptorsAreRefusedWithALineAndEnoughRunTheSaver) {
+    writeConfig(settingsFile({}, 2, 5));
+    // What a child of ours starts with: the standard three and those it
+    // inherits from this process, listed by a shell's child. The least limit
+    // that leaves the need free below it is the boundary.
+    const std::string listing = dir + "/descriptors";
+    ASSERT_EQ(exitStatus(spawn({"/bin/sh", "-c", "ls /proc/$$/fd"}, {}, listing), 3000), 0);
+    std::vector<int> open;
+    std::istringstream names(readFile(listing));
+    for (int fd = 0; names >> fd;) open.push_back(fd);
+    ASSERT_GE(open.size(), 3u) << readFile(listing);
+    int enough = kDescriptorsNeeded;
+    while (enough - std::count_if(open.begin(), open.end(), [&](int fd) { return fd < enough; }) <
+           kDescriptorsNeeded)
+        ++enough;
+
+    // The limit as the shell sets it for the program alone.
+    const auto underLimit = [&](int descriptors) {
+        return launch({"/s"}, {},
+                      {"/bin/sh", "-c", "ulimit -n " + std::to_string(descriptors) +
+                                            " && exec \"$@\"",
+                       "sh"});
+    };
+    // 5 made GLib abort, 6 failed to open the display; one short of the
+    // need is refused as well.
+    for (const int tight : {5, 6, enough - 1}) {
+        SCOPED_TRACE(tight);
+        std::ofstream(log, std::ios::trunc).flush();
+        EXPECT_EQ(exitStatus(underLimit(tight), 5000), 1) << readFile(log);
+        EXPECT_NE(readFile(log).find("rovanta: too few file descriptors"), std::string::npos)
+            << readFile(log);
+        EXPECT_EQ(findWindow(server.connection, "Screen Saver"), 0u);
+    }
+    const pid_t saver = underLimit(enough);
+    ASSERT_NE(waitForWindow(server.connection, "Screen Saver", 5000), 0u) << readFile(log);
+    pause(1000);
+    ASSERT_TRUE(running(saver)) << readFile(log);
+    kill(saver, SIGTERM);
+    EXPECT_EQ(exitStatus(saver, 3000), 0) << readFile(log);
+    expectCleanLog();
+}
+
+TEST_F(Desktop, UnderAnAddressSpaceLimitLargePicturesEndInTheBoxNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no ulimit -v";
+#else
+    // Six 5000 x 5000 pictures (75 MB each once decoded) under 450 MB.
+    const std::string big = dir + "/big.jpg";
+    ASSERT_EQ(shell(server, "convert -size 5000x5000 xc:'#336699' '" + big + "'"), 0);
+    writeConfig(settingsFile({big, big, big, big, big, big}, 2, 5));
+    const pid_t saver =
+        launch({"/s"}, {}, {"/bin/sh", "-c", "ulimit -v 460000 && exec \"$@\"", "sh"});
+    ASSERT_TRUE(waitFor([&] { return readFile(boxes).find("not found") != std::string::npos; },
+                        20000))
+        << "status " << exitStatus(saver, 0) << "\n" << readFile(log);
+    EXPECT_NE(readFile(log).find("is too large"), std::string::npos) << readFile(log);
+    ASSERT_TRUE(dismiss("Error", true)) << readFile(log);
+    EXPECT_EQ(exitStatus(saver, 5000), 0) << readFile(log);
+#endif
 }
 
 TEST(DesktopWithoutDisplay, NoModeExitsWithoutTouchingTheDisplay) {

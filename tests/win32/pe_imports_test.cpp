@@ -66,7 +66,7 @@ const Imports& oldWindows() {
           "GetEnvironmentVariableA", "GetFileAttributesA", "GetLastError", "GetModuleFileNameA",
           "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
           "GetSystemTimeAsFileTime", "GetTickCount", "GetVersionExA", "GlobalAlloc",
-          "GlobalFree", "GlobalHandle", "GlobalLock", "GlobalUnlock",
+          "GlobalFree", "GlobalHandle", "GlobalLock", "GlobalMemoryStatus", "GlobalUnlock",
           "InitializeCriticalSection", "IsDBCSLeadByteEx", "LeaveCriticalSection",
           "LoadLibraryA", "MultiByteToWideChar", "OpenProcess", "QueryPerformanceCounter", "ReleaseSemaphore",
           "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TerminateProcess", "TlsAlloc",

@@ -752,6 +752,33 @@ TEST_F(WineSaver, PreviewDrawsInsideTheParentIgnoresInputAndEndsWithIt) {
     EXPECT_EQ(exitCode(saver, patient(15s)), 0) << "the preview outlived its parent";
 }
 
+// A host that is killed takes the preview's window with it, but no
+// WM_DESTROY reaches the preview's thread: the preview still ends, as a
+// closed host ends it.
+TEST_F(WineSaver, APreviewWhoseHostIsKilledEnds) {
+    PreviewParent parent;
+    ASSERT_TRUE(parent.start()) << "the parent window helper did not start";
+    ASSERT_TRUE(waitForWindow("Rovanta Preview Parent"));
+    const fs::path frames = wine.saverDir / "killed-host-frames.txt";
+    std::error_code ec;
+    fs::remove(frames, ec);
+    Process saver = startSaver({"/p", parent.handle},
+                               {"ROVANTA_FRAME_LOG=C:\\saver\\killed-host-frames.txt"});
+    SaverGuard guard{saver};
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::ifstream counted(frames);
+            std::string word;
+            long count = 0;
+            return counted >> word >> count && count > 5;
+        },
+        patient(20s)))
+        << "the preview drew nothing";
+
+    killProcess(parent.process);
+    EXPECT_EQ(exitCode(saver, patient(5s)), 0) << "the preview outlived its killed host";
+}
+
 // ---- configuration dialog ------------------------------------------------------------
 TEST_F(WineSaver, ConfigureOkWritesTheFileAndExitsWith200CancelExitsWith0) {
     {

@@ -238,19 +238,22 @@ int answerInformation(Information information) {
 void reportNoMode() {
     // The usage's first lines: the forms of the command, not every option.
     const char* end = std::strstr(kUsage, "\n\n");
-    std::fprintf(stderr, "%.*s\n(rovanta --help lists every option)\n",
-                 static_cast<int>(end - kUsage), kUsage);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error, "%.*s\n(rovanta --help lists every option)\n",
+                          static_cast<int>(end - kUsage), kUsage);
 }
 
 void reportUnusableWindow(const LinuxOptions& options) {
     if (options.route == HackRoute::Root)
-        std::fprintf(stderr, "rovanta: XSCREENSAVER_WINDOW=\"%s\" is not a usable window\n",
-                     options.envWindow ? options.envWindow : "");
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                              "rovanta: XSCREENSAVER_WINDOW=\"%s\" is not a usable window\n",
+                              options.envWindow ? options.envWindow : "");
     else if (options.window == 0)
-        std::fprintf(stderr, "rovanta: --window-id needs the id of a window\n");
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                              "rovanta: --window-id needs the id of a window\n");
     else
-        std::fprintf(stderr, "rovanta: window 0x%lx is not a usable window\n",
-                     static_cast<unsigned long>(options.window));
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                              "rovanta: window 0x%lx is not a usable window\n",
+                              static_cast<unsigned long>(options.window));
 }
 
 plat::DrawTarget drawTargetOf(const LinuxOptions& options) {
@@ -275,5 +278,6 @@ void applyRunOptions(const LinuxOptions& options) {
     run.reduceFactor = options.run.reduceFactor;
     run.maxRotationDegrees = options.run.maxRotationDegrees;
     run.framePeriodMs = options.run.framePeriodMs;
-    std::fputs(options.complaints.c_str(), stderr);
+    if (!options.complaints.empty())
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error, "%s", options.complaints.c_str());
 }

@@ -369,10 +369,10 @@ namespace {
 // A path too long for the file calls is refused whole, and said once: the
 // run goes on with the defaults and its save fails with the usual box.
 void refuseLongPath(const char* source, std::size_t outSize) {
-    std::fprintf(stderr,
-                 "rovanta: the settings path from %s is longer than %zu bytes; the defaults "
-                 "apply and are not saved\n",
-                 source, outSize - 1);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                          "rovanta: the settings path from %s is longer than %zu bytes; the "
+                          "defaults apply and are not saved\n",
+                          source, outSize - 1);
 }
 
 }  // namespace

@@ -137,8 +137,9 @@ Fetch fetch(plat::Msg* out, plat::Window filter, std::uint32_t first, std::uint3
         if (!wait) return Fetch::Empty;
         std::string why;
         if (!backend().waitEvents(std::min(earliestTimer(), deadline), &why)) {
-            std::fprintf(stderr, "platform (%s): the message loop waits for nothing: %s\n",
-                         backend().name, why.c_str());
+            plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                                  "platform (%s): the message loop waits for nothing: %s\n",
+                                  backend().name, why.c_str());
             return Fetch::Stalled;
         }
     }
@@ -184,8 +185,9 @@ plat::Window createWindowRecord(const WindowInfo& info, plat::WindowProc proc,
     plat::Window handle = backend().createWindow(info);
     if (handle == 0) return 0;
     if (findWindow(handle)) {
-        std::fprintf(stderr, "platform (%s): the backend handed out window %#lx twice\n",
-                     backend().name, static_cast<unsigned long>(handle));
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                              "platform (%s): the backend handed out window %#lx twice\n",
+                              backend().name, static_cast<unsigned long>(handle));
         return 0;
     }
     WindowRecord r;

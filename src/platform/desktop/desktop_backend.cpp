@@ -131,10 +131,26 @@ FILE* openLog(const char* variable) {
     return std::fopen(path, "a");
 }
 
+// GLib's and GTK's own warnings take the program's path for diagnostics: a
+// stderr nobody reads must not hold the program up inside a library either.
+// Debug and informational messages stay dropped, as GLib's writer drops them
+// by default; a fatal message still ends the program after its line.
+GLogWriterOutput writeLibraryLog(GLogLevelFlags level, const GLogField* fields, gsize count,
+                                 gpointer) {
+    if ((level & (G_LOG_LEVEL_DEBUG | G_LOG_LEVEL_INFO)) != 0) return G_LOG_WRITER_HANDLED;
+    gchar* line = g_log_writer_format_fields(level, fields, count, FALSE);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error, "%s\n", line);
+    g_free(line);
+    return G_LOG_WRITER_HANDLED;
+}
+
 // The clean ending must be in place before anything else runs: a daemon may
 // end us right after starting us. Drawing into another's window means nobody
 // sees a box: messages go to stderr, which the daemon logs.
 plat::StartResult start(const plat::DrawTarget& target, plat::Window* window) {
+    static bool logWriterSet = false;  // GLib takes it once per process
+    if (!logWriterSet) g_log_set_writer_func(writeLibraryLog, nullptr, nullptr);
+    logWriterSet = true;
     ensureSources();
     if (target.kind == plat::DrawTarget::CommandLine) return plat::StartResult::CommandLine;
     hackMode = true;

@@ -515,7 +515,7 @@ int messageBox(plat::Window owner, const char* text, const char* caption, std::u
     // Started by the daemon nobody can see a box: its log gets the text, and
     // we go on as if it had been dismissed.
     if (hackMode || !available()) {
-        std::fprintf(stderr, "rovanta: %s: %s\n", caption, text);
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error, "rovanta: %s: %s\n", caption, text);
         return unseen;
     }
     // Ending the program answers as the close box would, unseen.

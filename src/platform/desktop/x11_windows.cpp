@@ -383,7 +383,8 @@ bool connect() {
     display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         const char* name = std::getenv("DISPLAY");
-        std::fprintf(stderr, "rovanta: cannot open display %s\n", name ? name : "(DISPLAY unset)");
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error, "rovanta: cannot open display %s\n",
+                              name ? name : "(DISPLAY unset)");
         return false;
     }
     XSetErrorHandler(onXError);
@@ -433,7 +434,8 @@ plat::Window createWindow(const linuxplat::WindowInfo& info) {
     w.depth = parentAttributes.depth;
     w.format = formatOf(w.visual, w.depth);
     if (!isFrameLayout(w.format) && !canConvert(w.format)) {
-        std::fprintf(stderr, "rovanta: cannot draw on a visual of depth %d\n", w.depth);
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                              "rovanta: cannot draw on a visual of depth %d\n", w.depth);
         return 0;
     }
     w.fullScreen = info.parent == 0 && (info.style & plat::WS_POPUP) != 0;

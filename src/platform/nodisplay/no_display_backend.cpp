@@ -36,7 +36,8 @@ bool waitEvents(std::uint64_t deadline, std::string* why) {
 }
 
 [[noreturn]] void refuse(const char* what) {
-    std::fprintf(stderr, "rovanta: cannot open %s: this build has no display layer\n", what);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                          "rovanta: cannot open %s: this build has no display layer\n", what);
     std::exit(1);
 }
 
@@ -49,7 +50,7 @@ void fillClientBlack(plat::Window) {}
 void present(plat::Window, const PixelSurface&, const plat::Rect&) {}
 
 int messageBox(plat::Window, const char* text, const char* caption, std::uint32_t) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error, "%s: %s\n", caption, text);
     return plat::IDOK;
 }
 
@@ -66,8 +67,9 @@ void screenSize(std::int32_t* width, std::int32_t* height) {
 
 plat::StartResult start(const plat::DrawTarget& target, plat::Window*) {
     if (target.kind == plat::DrawTarget::CommandLine) return plat::StartResult::CommandLine;
-    std::fprintf(stderr, "rovanta: cannot draw into another window: this build has no display "
-                         "layer\n");
+    plat::WriteDiagnostic(plat::DiagnosticStream::Error,
+                          "rovanta: cannot draw into another window: this build has no display "
+                          "layer\n");
     return plat::StartResult::Failed;
 }
 

@@ -15,6 +15,7 @@
 #endif
 
 #include <array>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -570,6 +571,28 @@ void GlobalFree(void* memory) {
     if (block == nullptr) return;
     ::GlobalUnlock(block);
     ::GlobalFree(block);
+}
+
+// A 32-bit process on a large machine has 2 GiB of its own; what is left of
+// it after the pictures must still hold the boxes and the dialog.
+std::uint64_t AddressSpaceLeft() {
+    constexpr std::uint64_t kToolkitAddressSpace = std::uint64_t{64} << 20;
+    MEMORYSTATUS status{};
+    status.dwLength = sizeof status;
+    ::GlobalMemoryStatus(&status);
+    const std::uint64_t available = status.dwAvailVirtual;
+    return available > kToolkitAddressSpace ? available - kToolkitAddressSpace : 0;
+}
+
+// A GUI program's streams are usually nowhere; where they lead to a file or a
+// pipe, a line is written as it comes.
+void WriteDiagnostic(DiagnosticStream stream, const char* format, ...) {
+    std::FILE* file = stream == DiagnosticStream::Output ? stdout : stderr;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(file, format, args);
+    va_end(args);
+    std::fflush(file);
 }
 
 }  // namespace plat
