@@ -328,8 +328,8 @@ std::int32_t loadHackSides() {
         }
         if (plat::StopRequested()) break;
         sideTable[i].isEmpty = 1;
-        plat::WriteDiagnostic(plat::DiagnosticStream::Error, "rovanta: side %zu left empty: %s: %s\n",
-                              i + 1, text, sideFailureText(lastSideFailure()));
+        plat::WriteDiagnostic(plat::DiagnosticStream::Error, "rovanta: side %d left empty: %s: %s\n",
+                              static_cast<int>(i + 1), text, sideFailureText(lastSideFailure()));
         if (!anyFailed)
             std::snprintf(failureText, sizeof failureText, "Side %zu: %s: %s", i + 1, text,
                           sideFailureText(lastSideFailure()));
