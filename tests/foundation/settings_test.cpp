@@ -267,17 +267,6 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndLeavesComputedFieldsZero) {
     expectDefaults(0, 0, 0);
 }
 
-TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecordByteForByte) {
-    fillRecord('A');
-    const auto saved = recordBytes();
-    ASSERT_TRUE(saveSettings());
-    EXPECT_EQ(readFile(settingsPath), saved);
-
-    std::memset(&saverSettings, 0, sizeof saverSettings);
-    loadSettings();
-    EXPECT_EQ(recordBytes(), saved);
-}
-
 TEST_F(SettingsTest, LongFileReadsOnlyItsFirst1584BytesAndTheNextSaveCutsIt) {
     fillRecord('A');
     std::vector<std::uint8_t> bytes = recordBytes();
@@ -312,13 +301,24 @@ TEST_F(SettingsTest, ShortFileReplacesOnlyTheLeadingBytes) {
     EXPECT_EQ(recordBytes(), expected);
 }
 
-TEST_F(SettingsTest, SaveKeepsPermissionsAndLeavesNoTemporaryFiles) {
+// A new file gets the mode of a plain create; a later save replaces it whole
+// with the mode the user gave it, and loading it back gives every byte.
+TEST_F(SettingsTest, SaveThenLoadRoundTripsAndKeepsTheFilesMode) {
+    const mode_t oldMask = umask(022);
     fillRecord('A');
-    ASSERT_TRUE(saveSettings());
-    ASSERT_EQ(chmod(settingsPath, 0640), 0);
+    const bool created = saveSettings();
+    umask(oldMask);
+    ASSERT_TRUE(created);
     struct stat before {};
     ASSERT_EQ(stat(settingsPath, &before), 0);
+    EXPECT_EQ(before.st_mode & 07777, 0644u);
+    const auto saved = recordBytes();
+    EXPECT_EQ(readFile(settingsPath), saved);
+    std::memset(&saverSettings, 0, sizeof saverSettings);
+    loadSettings();
+    EXPECT_EQ(recordBytes(), saved);
 
+    ASSERT_EQ(chmod(settingsPath, 0640), 0);
     fillRecord('B');
     ASSERT_TRUE(saveSettings());
     struct stat after {};
@@ -333,17 +333,6 @@ TEST_F(SettingsTest, SaveKeepsPermissionsAndLeavesNoTemporaryFiles) {
         EXPECT_EQ(entry.path().filename(), "rovanta.cfg");
     }
     EXPECT_EQ(entries, 1);
-}
-
-TEST_F(SettingsTest, NewFileGetsThePermissionsOfAPlainCreate) {
-    const mode_t old = umask(022);
-    fillRecord('A');
-    const bool saved = saveSettings();
-    umask(old);
-    ASSERT_TRUE(saved);
-    struct stat st {};
-    ASSERT_EQ(stat(settingsPath, &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 TEST_F(SettingsTest, SymbolicLinkAndSecondNameStillSeeTheSave) {
