@@ -57,7 +57,7 @@ protected:
     }
 };
 
-TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreen) {
+TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreenAndTearsDownWhole) {
     headless::setScreenSize(1024, 768);
     endAt(120);
     EXPECT_EQ(hostMain(kInstance, "/s"), 0);
@@ -70,6 +70,15 @@ TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreen) {
     expected.centerY = 384;
     EXPECT_EQ(readSettingsFile(), fileImage(expected));
     EXPECT_TRUE(headless::messageBoxes().empty());
+
+    // Tear-down releases the window, the timer and what the start took.
+    EXPECT_FALSE(plat::IsWindow(hostState.saverWindow));
+    EXPECT_EQ(saverDrawing.surface, nullptr);
+    EXPECT_EQ(depthBuffer.cells, nullptr);
+    for (const Side& side : sideTable) EXPECT_EQ(side.pixels, nullptr);
+    // Both the host and the saver ask to quit with 0.
+    EXPECT_EQ(countPosted(0, plat::WM_QUIT), 2);
+    // No tick after the window is gone: the loop ended at once.
     EXPECT_EQ(headless::frameCount(), 2);
 }
 
@@ -405,19 +414,6 @@ TEST_F(SaverWindowTest, TheRunsFramePeriodIsTheTimersPeriod) {
     saverRunOptions = SaverRunOptions{};
     EXPECT_EQ(status, 0);
     EXPECT_EQ(headless::frameCount(), 9) << "ticks at 20, 40 .. 180 ms";
-}
-
-TEST_F(SaverWindowTest, TearDownReleasesTheTimerAndPostsQuit) {
-    endAt(120);
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_FALSE(plat::IsWindow(hostState.saverWindow));
-    EXPECT_EQ(saverDrawing.surface, nullptr);
-    EXPECT_EQ(depthBuffer.cells, nullptr);
-    for (const Side& side : sideTable) EXPECT_EQ(side.pixels, nullptr);
-    // Both the host and the saver ask to quit with 0.
-    EXPECT_EQ(countPosted(0, plat::WM_QUIT), 2);
-    // No tick after the window is gone: the loop ended at once.
-    EXPECT_EQ(headless::frameCount(), 2);
 }
 
 }  // namespace
