@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -335,16 +336,32 @@ TEST_F(SettingsTest, SaveThenLoadRoundTripsAndKeepsTheFilesMode) {
     EXPECT_EQ(entries, 1);
 }
 
+// As dotfile managers keep it: the file elsewhere, a link relative to its own
+// folder in its place. The save replaces the file the link names, whole.
 TEST_F(SettingsTest, SymbolicLinkAndSecondNameStillSeeTheSave) {
-    const std::string target = dir.file("real.cfg");
+    for (const char* folder : {"saver", "dotfiles"})
+        ASSERT_EQ(mkdir(dir.file(folder).c_str(), 0700), 0);
+    const std::string target = dir.file("dotfiles/rovanta.cfg");
     writeFile(target, std::vector<std::uint8_t>(1584, 0));
-    ASSERT_EQ(symlink(target.c_str(), settingsPath), 0);
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+    setPath(dir.file("saver/rovanta.cfg"));
+    ASSERT_EQ(symlink("../dotfiles/rovanta.cfg", settingsPath), 0);
     fillRecord('A');
     ASSERT_TRUE(saveSettings());
-    struct stat st {};
-    ASSERT_EQ(lstat(settingsPath, &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_symlink(settingsPath));
+    EXPECT_EQ(std::filesystem::read_symlink(settingsPath), "../dotfiles/rovanta.cfg");
     EXPECT_EQ(readFile(target), recordBytes());
+    // A new file took the old one's place: a kill during the write could
+    // only have left the old record, never a cut one.
+    struct stat after {};
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    for (const char* folder : {"saver", "dotfiles"})
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file(folder)),
+                                std::filesystem::directory_iterator()), 1) << folder;
 
     const std::string linked = dir.file("linked.cfg");
     ASSERT_EQ(unlink(settingsPath), 0);

@@ -329,38 +329,6 @@ TEST_F(SaverWindowTest, AllSidesShareOneMemoryBudgetThatCountsTheDecodersOwn) {
     expectOneErrorBox("Image saver/deep.jpg not found.");
 }
 
-TEST_F(SaverWindowTest, ASymlinkedSettingsFileIsReplacedWholeThroughItsLink) {
-    // As dotfile managers keep it: the file elsewhere, a link in its place.
-    std::filesystem::create_directory("dotfiles");
-    SaverSettings s = defaultRecord();
-    s.maxRotationDegrees = 7;
-    writeSettingsFile(s);
-    std::filesystem::rename(settingsFile(), "dotfiles/rovanta.cfg");
-    std::filesystem::create_symlink("../dotfiles/rovanta.cfg", settingsFile());
-    struct stat before {};
-    ASSERT_EQ(stat("dotfiles/rovanta.cfg", &before), 0);
-
-    endAt(120);
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_TRUE(headless::messageBoxes().empty());
-
-    EXPECT_TRUE(std::filesystem::is_symlink(settingsFile()));
-    EXPECT_EQ(std::filesystem::read_symlink(settingsFile()), "../dotfiles/rovanta.cfg");
-    s.faceSize = 200;
-    s.centerX = 80;
-    s.centerY = 60;
-    EXPECT_EQ(readSettingsFile(), fileImage(s));
-    // A new file took the old one's place: a kill during the write could
-    // only have left the old record, never a cut one.
-    struct stat after {};
-    ASSERT_EQ(stat("dotfiles/rovanta.cfg", &after), 0);
-    EXPECT_NE(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    for (const char* dir : {"saver", "dotfiles"})
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
-                                std::filesystem::directory_iterator()), 1) << dir;
-}
-
 TEST_F(SaverWindowTest, ASaveSweepsTheTemporaryFilesOfSavesThatWereKilled) {
     const pid_t dead = fork();
     if (dead == 0) _exit(0);
