@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <new>
 #include <string>
@@ -68,6 +69,24 @@ void expectDefaults(std::int32_t faceSize, std::int32_t centerX, std::int32_t ce
 
 void setPath(const std::string& path) {
     std::snprintf(settingsPath, sizeof settingsPath, "%s", path.c_str());
+}
+
+// Runs `body` in a child process: its exit code, or -1 when it did not end by
+// itself within ten seconds (it is killed then) or ended by a signal.
+int exitCodeInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) _exit(body());
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; waited < 1000 && (ended = waitpid(child, &status, WNOHANG)) == 0; ++waited)
+        usleep(10000);
+    if (ended != child) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The Windows program's settingsPath holds MAX_PATH bytes.
@@ -236,24 +255,15 @@ TEST(SettingsPath, WithoutAHomeInTheEnvironmentThePasswordDatabaseElseNoSave) {
         // A user the password database does not know, in a child process.
         uid_t stranger = 61000;
         while (getpwuid(stranger) != nullptr) ++stranger;
-        const pid_t child = fork();
-        if (child == 0) {
-            if (setuid(stranger) != 0) _exit(100);
-            buildSettingsPath();
-            if (settingsPath[0] != '\0') _exit(1);
-            std::memset(&saverSettings, 0, sizeof saverSettings);
-            loadSettings();
-            _exit(saveSettings() ? 2 : saverSettings.pointStep == 2 ? 0 : 3);
-        }
-        int status = -1;
-        for (int waited = 0; waited < 1000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
-            usleep(10000);
-        if (status == -1) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-        }
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0)
+        EXPECT_EQ(exitCodeInChild([stranger] {
+                      if (setuid(stranger) != 0) return 100;
+                      buildSettingsPath();
+                      if (settingsPath[0] != '\0') return 1;
+                      std::memset(&saverSettings, 0, sizeof saverSettings);
+                      loadSettings();
+                      return saveSettings() ? 2 : saverSettings.pointStep == 2 ? 0 : 3;
+                  }),
+                  0)
             << "1: a path was named, 2: the save went somewhere, 3: no defaults";
     } else {
         std::printf("an unknown user's case needs root: not run\n");
@@ -409,37 +419,32 @@ TEST_F(SettingsTest, FullFileSystemFailsTheSaveAndLeavesTheOldFile) {
     fillRecord('B');
     const auto newRecord = recordBytes();
     // In a mount namespace of its own, so the mount goes with the child.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int code = exitCodeInChild([&] {
         if (unshare(CLONE_NEWNS) != 0 ||
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
-            _exit(77);
-        if (!writeFile(settingsPath, oldRecord)) _exit(78);
+            return 77;
+        if (!writeFile(settingsPath, oldRecord)) return 78;
         const int filler = open(dir.file("filler").c_str(), O_WRONLY | O_CREAT, 0600);
         const std::vector<char> block(4096, 'F');
         while (write(filler, block.data(), block.size()) > 0) {}
-        if (errno != ENOSPC) _exit(78);
-        if (saveSettings()) _exit(1);
-        if (readFile(settingsPath) != oldRecord) _exit(2);
+        if (errno != ENOSPC) return 78;
+        if (saveSettings()) return 1;
+        if (readFile(settingsPath) != oldRecord) return 2;
         // With a second name the file is overwritten in place, which needs
         // no block it does not have.
-        if (link(settingsPath, dir.file("second.cfg").c_str()) != 0) _exit(78);
-        if (!saveSettings()) _exit(3);
-        if (readFile(dir.file("second.cfg")) != newRecord) _exit(4);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs can be mounted here";
-    switch (WEXITSTATUS(status)) {
+        if (link(settingsPath, dir.file("second.cfg").c_str()) != 0) return 78;
+        if (!saveSettings()) return 3;
+        return readFile(dir.file("second.cfg")) != newRecord ? 4 : 0;
+    });
+    if (code == 77) GTEST_SKIP() << "no tmpfs can be mounted here";
+    switch (code) {
         case 0: break;
         case 1: ADD_FAILURE() << "a save on a full file system reported success"; break;
         case 2: ADD_FAILURE() << "a failed save changed the old file"; break;
         case 3: ADD_FAILURE() << "the in-place write failed on a full file system"; break;
         case 4: ADD_FAILURE() << "the in-place write did not write the record"; break;
+        case -1: ADD_FAILURE() << "the child hung or ended by a signal"; break;
         default: ADD_FAILURE() << "could not fill the file system"; break;
     }
 }
@@ -464,15 +469,11 @@ int saveWithoutPrivileges() {
     if (geteuid() != 0) return saveSettings() ? 1 : 0;
     const passwd* nobody = getpwnam("nobody");
     if (nobody == nullptr) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(100);
-        _exit(saveSettings() ? 1 : 0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 100) return -1;
-    return WEXITSTATUS(status);
+    const int code = exitCodeInChild([nobody] {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) return 100;
+        return saveSettings() ? 1 : 0;
+    });
+    return code == 100 ? -1 : code;
 }
 
 TEST_F(SettingsTest, ReadOnlyFileOrDirectoryBehavesLikeThePlainWrite) {
