@@ -158,8 +158,7 @@ TEST_F(ConfigDialogTest, NumberTexts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.box) + " \"" + c.text + "\"");
-        headless::reset();
-        headless::setCommandLine("\"saver/rovanta\" /c");
+        restart();
         std::filesystem::remove(settingsFile());
         headless::setDialogScript([&](plat::Window) {
             headless::typeDialogItemText(c.box, c.text);
