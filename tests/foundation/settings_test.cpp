@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -67,6 +69,24 @@ void expectDefaults(std::int32_t faceSize, std::int32_t centerX, std::int32_t ce
 
 void setPath(const std::string& path) {
     std::snprintf(settingsPath, sizeof settingsPath, "%s", path.c_str());
+}
+
+// Runs `body` in a child process: its exit code, or -1 when it did not end by
+// itself within ten seconds (it is killed then) or ended by a signal.
+int exitCodeInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) _exit(body());
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; waited < 1000 && (ended = waitpid(child, &status, WNOHANG)) == 0; ++waited)
+        usleep(10000);
+    if (ended != child) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The Windows program's settingsPath holds MAX_PATH bytes.
@@ -235,24 +255,15 @@ TEST(SettingsPath, WithoutAHomeInTheEnvironmentThePasswordDatabaseElseNoSave) {
         // A user the password database does not know, in a child process.
         uid_t stranger = 61000;
         while (getpwuid(stranger) != nullptr) ++stranger;
-        const pid_t child = fork();
-        if (child == 0) {
-            if (setuid(stranger) != 0) _exit(100);
-            buildSettingsPath();
-            if (settingsPath[0] != '\0') _exit(1);
-            std::memset(&saverSettings, 0, sizeof saverSettings);
-            loadSettings();
-            _exit(saveSettings() ? 2 : saverSettings.pointStep == 2 ? 0 : 3);
-        }
-        int status = -1;
-        for (int waited = 0; waited < 1000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
-            usleep(10000);
-        if (status == -1) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-        }
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0)
+        EXPECT_EQ(exitCodeInChild([stranger] {
+                      if (setuid(stranger) != 0) return 100;
+                      buildSettingsPath();
+                      if (settingsPath[0] != '\0') return 1;
+                      std::memset(&saverSettings, 0, sizeof saverSettings);
+                      loadSettings();
+                      return saveSettings() ? 2 : saverSettings.pointStep == 2 ? 0 : 3;
+                  }),
+                  0)
             << "1: a path was named, 2: the save went somewhere, 3: no defaults";
     } else {
         std::printf("an unknown user's case needs root: not run\n");
@@ -265,17 +276,6 @@ TEST(SettingsPath, WithoutAHomeInTheEnvironmentThePasswordDatabaseElseNoSave) {
 TEST_F(SettingsTest, MissingFileGivesDefaultsAndLeavesComputedFieldsZero) {
     loadSettings();
     expectDefaults(0, 0, 0);
-}
-
-TEST_F(SettingsTest, SaveThenLoadGivesTheSameRecordByteForByte) {
-    fillRecord('A');
-    const auto saved = recordBytes();
-    ASSERT_TRUE(saveSettings());
-    EXPECT_EQ(readFile(settingsPath), saved);
-
-    std::memset(&saverSettings, 0, sizeof saverSettings);
-    loadSettings();
-    EXPECT_EQ(recordBytes(), saved);
 }
 
 TEST_F(SettingsTest, LongFileReadsOnlyItsFirst1584BytesAndTheNextSaveCutsIt) {
@@ -312,13 +312,24 @@ TEST_F(SettingsTest, ShortFileReplacesOnlyTheLeadingBytes) {
     EXPECT_EQ(recordBytes(), expected);
 }
 
-TEST_F(SettingsTest, SaveKeepsPermissionsAndLeavesNoTemporaryFiles) {
+// A new file gets the mode of a plain create; a later save replaces it whole
+// with the mode the user gave it, and loading it back gives every byte.
+TEST_F(SettingsTest, SaveThenLoadRoundTripsAndKeepsTheFilesMode) {
+    const mode_t oldMask = umask(022);
     fillRecord('A');
-    ASSERT_TRUE(saveSettings());
-    ASSERT_EQ(chmod(settingsPath, 0640), 0);
+    const bool created = saveSettings();
+    umask(oldMask);
+    ASSERT_TRUE(created);
     struct stat before {};
     ASSERT_EQ(stat(settingsPath, &before), 0);
+    EXPECT_EQ(before.st_mode & 07777, 0644u);
+    const auto saved = recordBytes();
+    EXPECT_EQ(readFile(settingsPath), saved);
+    std::memset(&saverSettings, 0, sizeof saverSettings);
+    loadSettings();
+    EXPECT_EQ(recordBytes(), saved);
 
+    ASSERT_EQ(chmod(settingsPath, 0640), 0);
     fillRecord('B');
     ASSERT_TRUE(saveSettings());
     struct stat after {};
@@ -335,27 +346,32 @@ TEST_F(SettingsTest, SaveKeepsPermissionsAndLeavesNoTemporaryFiles) {
     EXPECT_EQ(entries, 1);
 }
 
-TEST_F(SettingsTest, NewFileGetsThePermissionsOfAPlainCreate) {
-    const mode_t old = umask(022);
-    fillRecord('A');
-    const bool saved = saveSettings();
-    umask(old);
-    ASSERT_TRUE(saved);
-    struct stat st {};
-    ASSERT_EQ(stat(settingsPath, &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
-}
-
+// As dotfile managers keep it: the file elsewhere, a link relative to its own
+// folder in its place. The save replaces the file the link names, whole.
 TEST_F(SettingsTest, SymbolicLinkAndSecondNameStillSeeTheSave) {
-    const std::string target = dir.file("real.cfg");
+    for (const char* folder : {"saver", "dotfiles"})
+        ASSERT_EQ(mkdir(dir.file(folder).c_str(), 0700), 0);
+    const std::string target = dir.file("dotfiles/rovanta.cfg");
     writeFile(target, std::vector<std::uint8_t>(1584, 0));
-    ASSERT_EQ(symlink(target.c_str(), settingsPath), 0);
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(target.c_str(), &before), 0);
+    setPath(dir.file("saver/rovanta.cfg"));
+    ASSERT_EQ(symlink("../dotfiles/rovanta.cfg", settingsPath), 0);
     fillRecord('A');
     ASSERT_TRUE(saveSettings());
-    struct stat st {};
-    ASSERT_EQ(lstat(settingsPath, &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_symlink(settingsPath));
+    EXPECT_EQ(std::filesystem::read_symlink(settingsPath), "../dotfiles/rovanta.cfg");
     EXPECT_EQ(readFile(target), recordBytes());
+    // A new file took the old one's place: a kill during the write could
+    // only have left the old record, never a cut one.
+    struct stat after {};
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    for (const char* folder : {"saver", "dotfiles"})
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file(folder)),
+                                std::filesystem::directory_iterator()), 1) << folder;
 
     const std::string linked = dir.file("linked.cfg");
     ASSERT_EQ(unlink(settingsPath), 0);
@@ -403,37 +419,32 @@ TEST_F(SettingsTest, FullFileSystemFailsTheSaveAndLeavesTheOldFile) {
     fillRecord('B');
     const auto newRecord = recordBytes();
     // In a mount namespace of its own, so the mount goes with the child.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int code = exitCodeInChild([&] {
         if (unshare(CLONE_NEWNS) != 0 ||
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("tmpfs", dir.path.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
-            _exit(77);
-        if (!writeFile(settingsPath, oldRecord)) _exit(78);
+            return 77;
+        if (!writeFile(settingsPath, oldRecord)) return 78;
         const int filler = open(dir.file("filler").c_str(), O_WRONLY | O_CREAT, 0600);
         const std::vector<char> block(4096, 'F');
         while (write(filler, block.data(), block.size()) > 0) {}
-        if (errno != ENOSPC) _exit(78);
-        if (saveSettings()) _exit(1);
-        if (readFile(settingsPath) != oldRecord) _exit(2);
+        if (errno != ENOSPC) return 78;
+        if (saveSettings()) return 1;
+        if (readFile(settingsPath) != oldRecord) return 2;
         // With a second name the file is overwritten in place, which needs
         // no block it does not have.
-        if (link(settingsPath, dir.file("second.cfg").c_str()) != 0) _exit(78);
-        if (!saveSettings()) _exit(3);
-        if (readFile(dir.file("second.cfg")) != newRecord) _exit(4);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no tmpfs can be mounted here";
-    switch (WEXITSTATUS(status)) {
+        if (link(settingsPath, dir.file("second.cfg").c_str()) != 0) return 78;
+        if (!saveSettings()) return 3;
+        return readFile(dir.file("second.cfg")) != newRecord ? 4 : 0;
+    });
+    if (code == 77) GTEST_SKIP() << "no tmpfs can be mounted here";
+    switch (code) {
         case 0: break;
         case 1: ADD_FAILURE() << "a save on a full file system reported success"; break;
         case 2: ADD_FAILURE() << "a failed save changed the old file"; break;
         case 3: ADD_FAILURE() << "the in-place write failed on a full file system"; break;
         case 4: ADD_FAILURE() << "the in-place write did not write the record"; break;
+        case -1: ADD_FAILURE() << "the child hung or ended by a signal"; break;
         default: ADD_FAILURE() << "could not fill the file system"; break;
     }
 }
@@ -458,15 +469,11 @@ int saveWithoutPrivileges() {
     if (geteuid() != 0) return saveSettings() ? 1 : 0;
     const passwd* nobody = getpwnam("nobody");
     if (nobody == nullptr) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(100);
-        _exit(saveSettings() ? 1 : 0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 100) return -1;
-    return WEXITSTATUS(status);
+    const int code = exitCodeInChild([nobody] {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) return 100;
+        return saveSettings() ? 1 : 0;
+    });
+    return code == 100 ? -1 : code;
 }
 
 TEST_F(SettingsTest, ReadOnlyFileOrDirectoryBehavesLikeThePlainWrite) {

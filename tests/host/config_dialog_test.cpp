@@ -146,21 +146,19 @@ TEST_F(ConfigDialogTest, NumberTexts) {
         bool accepted;
         std::int32_t stored;
     };
+    // The bounds 10, 10 and 90 and the values just past them are taken in
+    // the range test above.
     const std::vector<Case> cases = {
-        {1013, "10", true, 10},          {1014, "10", true, 10},
-        {1015, "90", true, 90},          {1013, "1", true, 1},
-        {1015, "1", true, 1},            {1014, "11", false, 0},
-        {1015, "91", false, 0},          {1015, "0", false, 0},
-        {1013, "-3", false, 0},          {1013, "4294967297", false, 0},
-        {1015, "4294967386", false, 0},  {1014, "-4294967294", false, 0},
-        {1013, "5x", true, 5},           {1014, "  +7.9", true, 7},
-        {1015, "\t\n 45 degrees", true, 45}, {1013, "", false, 0},
-        {1013, "abc", false, 0},
+        {1013, "1", true, 1},           {1015, "1", true, 1},
+        {1015, "0", false, 0},          {1013, "-3", false, 0},
+        {1013, "4294967297", false, 0}, {1015, "4294967386", false, 0},
+        {1014, "-4294967294", false, 0}, {1013, "5x", true, 5},
+        {1014, "  +7.9", true, 7},      {1015, "\t\n 45 degrees", true, 45},
+        {1013, "", false, 0},           {1013, "abc", false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.box) + " \"" + c.text + "\"");
-        headless::reset();
-        headless::setCommandLine("\"saver/rovanta\" /c");
+        restart();
         std::filesystem::remove(settingsFile());
         headless::setDialogScript([&](plat::Window) {
             headless::typeDialogItemText(c.box, c.text);

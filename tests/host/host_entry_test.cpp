@@ -68,10 +68,7 @@ TEST_F(HostEntryTest, FullScreenSpellings) {
 
 TEST_F(HostEntryTest, PreviewRunsInTheGivenWindowWhateverTheLetterAndWrap) {
     for (int form = 0; form < 3; ++form) {
-        // Each run is a process of its own: a fresh platform and host record.
-        headless::reset();
-        hostState = HostState{};
-        headless::setCommandLine("\"saver/rovanta\" /p");
+        restart();  // each run is a process of its own
         const plat::Window parent = headless::createForeignWindow(152, 112);
         const std::uint64_t wrapped = (std::uint64_t{1} << 32) + parent;
         const std::string tail = form == 0   ? "/p " + std::to_string(parent)

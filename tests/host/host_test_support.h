@@ -10,11 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "jpeg_fixtures.h"
 #include "host/dialog_template.h"
 #include "host/host_entry.h"
 #include "host/host_state.h"
@@ -95,10 +94,7 @@ protected:
         useSettingsFile(folder + "/rovanta.cfg");
     }
 
-    static std::vector<std::uint8_t> readSettingsFile() {
-        std::ifstream in(settingsFile(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::vector<std::uint8_t> readSettingsFile() { return readFile(settingsFile()); }
 
     static std::vector<std::uint8_t> fileImage(const SaverSettings& s) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(&s);
@@ -112,10 +108,7 @@ protected:
         return s;
     }
 
-    static void writeSettingsFile(const SaverSettings& s) {
-        std::ofstream out(settingsFile(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(&s), sizeof s);
-    }
+    static void writeSettingsFile(const SaverSettings& s) { writeFile(settingsFile(), fileImage(s)); }
 
     static SaverSettings defaultRecord() {
         SaverSettings s{};

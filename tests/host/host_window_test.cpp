@@ -32,32 +32,28 @@ protected:
     }
 };
 
+// Each path stays within a sum of 4 pixels of where the cursor began until its
+// last move, whatever the steps were: sum 4 then 5, and three steps of two.
 TEST_F(HostWindowTest, SmallMovementsAddUpAgainstAFixedReference) {
-    bool aliveAfterFour = false;
-    int requestsBeforeFifth = -1;
-    headless::at(100, [] { headless::moveCursor(102, 102); });  // sum 4
-    headless::at(150, [&] {
-        aliveAfterFour = saverAlive();
-        requestsBeforeFifth = closeRequests();
-    });
-    headless::at(200, [] { headless::moveCursor(103, 102); });  // sum 5
-
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_TRUE(aliveAfterFour);
-    EXPECT_EQ(requestsBeforeFifth, 0);
-    EXPECT_EQ(headless::now(), 200u);
-}
-
-TEST_F(HostWindowTest, ThreeStepsOfTwoPixelsCloseOnTheThird) {
-    std::vector<bool> alive;
-    headless::at(100, [] { headless::moveCursor(102, 100); });
-    headless::at(200, [] { headless::moveCursor(104, 100); });
-    headless::at(250, [&] { alive.push_back(saverAlive()); });
-    headless::at(300, [] { headless::moveCursor(106, 100); });
-
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_EQ(alive, std::vector<bool>{true});
-    EXPECT_EQ(headless::now(), 300u);
+    using Path = std::pair<int, std::vector<int>>;  // a row, and the columns visited along it
+    for (const auto& [y, xs] : {Path{102, {102, 103}}, Path{100, {102, 104, 106}}}) {
+        SCOPED_TRACE(xs.size());
+        restart();
+        headless::setScreenSize(320, 240);
+        headless::setCursorPos(100, 100);
+        bool aliveBeforeLast = false;
+        int requestsBeforeLast = -1;
+        for (std::size_t k = 0; k < xs.size(); ++k)
+            headless::at(100 * (k + 1), [x = xs[k], y = y] { headless::moveCursor(x, y); });
+        headless::at(100 * xs.size() - 50, [&] {
+            aliveBeforeLast = saverAlive();
+            requestsBeforeLast = closeRequests();
+        });
+        EXPECT_EQ(hostMain(kInstance, "/s"), 0);
+        EXPECT_TRUE(aliveBeforeLast);
+        EXPECT_EQ(requestsBeforeLast, 0);
+        EXPECT_EQ(headless::now(), 100 * xs.size());
+    }
 }
 
 TEST_F(HostWindowTest, CursorQueriesTitleChangesAndSystemCommandsInFullScreen) {
@@ -182,19 +178,6 @@ TEST_F(HostWindowTest, EachPressEndsTheSaverWithoutPassword) {
         EXPECT_EQ(hostMain(kInstance, "/s"), 0);
         EXPECT_EQ(headless::now(), 120u);
     }
-}
-
-TEST_F(HostWindowTest, WithoutPasswordTheRunningStateIsNeverTouched) {
-    // The family has the check, but the desktop asks for no password.
-    headless::setWin95Family(true);
-    headless::installPasswordVerifier();
-    expectSpaceClosesUnasked();
-
-    // Off the family the desktop's password setting is not even read.
-    restart();
-    headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", {1, 0, 0, 0});
-    headless::installPasswordVerifier();
-    expectSpaceClosesUnasked();
 }
 
 TEST_F(HostWindowTest, PasswordRefusalRecheckPauseAndApproval) {
@@ -323,19 +306,24 @@ TEST_F(HostWindowTest, InputMethodIsDetachedAndRestored) {
 TEST_F(HostWindowTest, PasswordSettingEdgeCasesMeanNoPassword) {
     struct Case {
         const char* name;
-        std::vector<std::uint8_t> value;
+        bool win95Family;
+        std::vector<std::uint8_t> value;  // empty: the desktop names no setting
         bool withExport;
     };
     const std::vector<Case> cases = {
-        {"zero", {0, 0, 0, 0}, true},
-        {"too long", {1, 0, 0, 0, 0}, true},
-        {"library without export", {1, 0, 0, 0}, false},
+        {"the family has the check, the desktop asks for none", true, {}, true},
+        // Off the family the desktop's password setting is not even read.
+        {"off the family", false, {1, 0, 0, 0}, true},
+        {"zero", true, {0, 0, 0, 0}, true},
+        {"too long", true, {1, 0, 0, 0, 0}, true},
+        {"library without export", true, {1, 0, 0, 0}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         restart();
-        headless::setWin95Family(true);
-        headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", c.value);
+        headless::setWin95Family(c.win95Family);
+        if (!c.value.empty())
+            headless::setRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", c.value);
         headless::installPasswordVerifier(c.withExport);
         expectSpaceClosesUnasked();
     }

@@ -57,7 +57,7 @@ protected:
     }
 };
 
-TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreen) {
+TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreenAndTearsDownWhole) {
     headless::setScreenSize(1024, 768);
     endAt(120);
     EXPECT_EQ(hostMain(kInstance, "/s"), 0);
@@ -70,6 +70,15 @@ TEST_F(SaverWindowTest, AFirstStartWritesTheFileForItsScreen) {
     expected.centerY = 384;
     EXPECT_EQ(readSettingsFile(), fileImage(expected));
     EXPECT_TRUE(headless::messageBoxes().empty());
+
+    // Tear-down releases the window, the timer and what the start took.
+    EXPECT_FALSE(plat::IsWindow(hostState.saverWindow));
+    EXPECT_EQ(saverDrawing.surface, nullptr);
+    EXPECT_EQ(depthBuffer.cells, nullptr);
+    for (const Side& side : sideTable) EXPECT_EQ(side.pixels, nullptr);
+    // Both the host and the saver ask to quit with 0.
+    EXPECT_EQ(countPosted(0, plat::WM_QUIT), 2);
+    // No tick after the window is gone: the loop ended at once.
     EXPECT_EQ(headless::frameCount(), 2);
 }
 
@@ -273,10 +282,10 @@ private:
     std::thread thread_;
 };
 
-// A start that fails is the process's last act; each test runs it last.
-TEST_F(SaverWindowTest, AFifoAsASideOrAsTheSettingsFileIsRefusedWithoutBlocking) {
+// A FIFO as a side goes through the same loader as in the render tool's tests.
+TEST_F(SaverWindowTest, AFifoAsTheSettingsFileIsRefusedWithoutBlocking) {
     std::filesystem::create_directory("fifo");
-    FifoWatch watch({"saver/side.fifo", "fifo/rovanta.cfg"});
+    FifoWatch watch({"fifo/rovanta.cfg"});
     // A settings file that cannot be read is a missing one: the defaults, and
     // a save that fails rather than waits for a reader.
     useSettingsFile("fifo/rovanta.cfg");
@@ -286,14 +295,10 @@ TEST_F(SaverWindowTest, AFifoAsASideOrAsTheSettingsFileIsRefusedWithoutBlocking)
     expectOneErrorBox(kSaveFailedText);
     EXPECT_STREQ(saverSettings.sidePaths[5], "#f0f0ff");
     EXPECT_EQ(std::filesystem::status("fifo/rovanta.cfg").type(), std::filesystem::file_type::fifo);
-
-    restart();
-    runWithSides({{2, "saver/side.fifo"}}, 0);
-    expectOneErrorBox("Image saver/side.fifo not found.");
-
     EXPECT_FALSE(watch.finish()) << "an open blocked on a FIFO";
 }
 
+// A start that fails is the process's last act; each test runs it last.
 TEST_F(SaverWindowTest, ProgressiveDecodeWorkIsCappedYetACameraPictureLoads) {
     // Twenty-four megapixels in ten scans, as a camera writes them; then a
     // far smaller picture that asks for five hundred passes over itself.
@@ -318,38 +323,6 @@ TEST_F(SaverWindowTest, AllSidesShareOneMemoryBudgetThatCountsTheDecodersOwn) {
     EXPECT_EQ(runWithSides({{0, "saver/held.jpg"}, {1, "saver/deep.jpg"}}, 100),
               "Image of size 10600 by 10600 is too large.\n");
     expectOneErrorBox("Image saver/deep.jpg not found.");
-}
-
-TEST_F(SaverWindowTest, ASymlinkedSettingsFileIsReplacedWholeThroughItsLink) {
-    // As dotfile managers keep it: the file elsewhere, a link in its place.
-    std::filesystem::create_directory("dotfiles");
-    SaverSettings s = defaultRecord();
-    s.maxRotationDegrees = 7;
-    writeSettingsFile(s);
-    std::filesystem::rename(settingsFile(), "dotfiles/rovanta.cfg");
-    std::filesystem::create_symlink("../dotfiles/rovanta.cfg", settingsFile());
-    struct stat before {};
-    ASSERT_EQ(stat("dotfiles/rovanta.cfg", &before), 0);
-
-    endAt(120);
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_TRUE(headless::messageBoxes().empty());
-
-    EXPECT_TRUE(std::filesystem::is_symlink(settingsFile()));
-    EXPECT_EQ(std::filesystem::read_symlink(settingsFile()), "../dotfiles/rovanta.cfg");
-    s.faceSize = 200;
-    s.centerX = 80;
-    s.centerY = 60;
-    EXPECT_EQ(readSettingsFile(), fileImage(s));
-    // A new file took the old one's place: a kill during the write could
-    // only have left the old record, never a cut one.
-    struct stat after {};
-    ASSERT_EQ(stat("dotfiles/rovanta.cfg", &after), 0);
-    EXPECT_NE(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    for (const char* dir : {"saver", "dotfiles"})
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
-                                std::filesystem::directory_iterator()), 1) << dir;
 }
 
 TEST_F(SaverWindowTest, ASaveSweepsTheTemporaryFilesOfSavesThatWereKilled) {
@@ -405,19 +378,6 @@ TEST_F(SaverWindowTest, TheRunsFramePeriodIsTheTimersPeriod) {
     saverRunOptions = SaverRunOptions{};
     EXPECT_EQ(status, 0);
     EXPECT_EQ(headless::frameCount(), 9) << "ticks at 20, 40 .. 180 ms";
-}
-
-TEST_F(SaverWindowTest, TearDownReleasesTheTimerAndPostsQuit) {
-    endAt(120);
-    EXPECT_EQ(hostMain(kInstance, "/s"), 0);
-    EXPECT_FALSE(plat::IsWindow(hostState.saverWindow));
-    EXPECT_EQ(saverDrawing.surface, nullptr);
-    EXPECT_EQ(depthBuffer.cells, nullptr);
-    for (const Side& side : sideTable) EXPECT_EQ(side.pixels, nullptr);
-    // Both the host and the saver ask to quit with 0.
-    EXPECT_EQ(countPosted(0, plat::WM_QUIT), 2);
-    // No tick after the window is gone: the loop ended at once.
-    EXPECT_EQ(headless::frameCount(), 2);
 }
 
 }  // namespace

@@ -144,11 +144,9 @@ TEST_F(FileDialogFixture, AChosenNameGetsTheDefaultExtensionOffsetsAndTitle) {
     EXPECT_STREQ(title, "cat.jpg");
     EXPECT_EQ(ofn.fileOffset, 17);
     EXPECT_EQ(ofn.fileExtension, 21);
+    // The record's filter and flags are checked where the dialog's Browse fills them.
     ASSERT_EQ(headless::openFileDialogs().size(), 1u);
-    const auto& rec = headless::openFileDialogs()[0];
-    EXPECT_EQ(rec.proposedFile, "#ff0000");
-    EXPECT_EQ(rec.filter, (std::vector<std::string>{"JPG Files (*.jpg)", "*.jpg"}));
-    EXPECT_EQ(rec.ofn.flags, 0x2004u);
+    EXPECT_EQ(headless::openFileDialogs()[0].proposedFile, "#ff0000");
 
     // A dot in a directory is no extension of the file.
     headless::setOpenFileAnswer("/a.b/c");

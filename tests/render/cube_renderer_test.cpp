@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -163,25 +164,32 @@ protected:
     SaverSettings savedSettings{};
 };
 
-TEST_F(CubeRendererTest, SixPicturesMatchTheReferenceOnFullClippedAndOffCentreSurfaces) {
-    setScene({Kind::Picture, Kind::Picture, Kind::Picture, Kind::Picture, Kind::Picture,
-              Kind::Picture}, 61);
-    expectGridMatches(160, 120, 61, 80, 60);
-    expectGridMatches(48, 36, 61, 24, 18);    // a preview pane smaller than the cube
-    expectGridMatches(120, 90, 61, 6, 85);    // off the left and bottom edges: rows wrap
-}
-
-TEST_F(CubeRendererTest, PicturesColoursAndAnEmptySideMatchTheReference) {
-    setScene({Kind::Picture, Kind::Colour, Kind::Empty, Kind::Picture, Kind::Colour,
-              Kind::Colour}, 50);
-    expectGridMatches(140, 100, 50, 70, 50);
-    expectGridMatches(60, 40, 50, 58, 3);  // off the right and top edges
-}
-
-TEST_F(CubeRendererTest, ColourSidesWithAnEmptyPairAndAnOddEdgeMatchTheReference) {
-    setScene({Kind::Colour, Kind::Colour, Kind::Empty, Kind::Empty, Kind::Colour, Kind::Empty},
-             47);
-    expectGridMatches(100, 80, 47, 50, 40);
+TEST_F(CubeRendererTest, ScenesMatchTheReferenceOnFullClippedAndOffCentreSurfaces) {
+    const Kind P = Kind::Picture, C = Kind::Colour, E = Kind::Empty;
+    struct Scene {
+        std::vector<Kind> kinds;
+        std::int32_t faceSize;
+        std::vector<std::array<std::int32_t, 4>> surfaces;  // width, height, centre
+        std::vector<std::int32_t> steps;
+    };
+    const Scene scenes[] = {
+        // Six pictures: a full surface, a preview pane smaller than the cube,
+        // and off the left and bottom edges, where rows wrap.
+        {{P, P, P, P, P, P}, 61, {{160, 120, 80, 60}, {48, 36, 24, 18}, {120, 90, 6, 85}}, {1, 2, 3, 10}},
+        // Pictures, colours and an empty side; then off the right and top edges.
+        {{P, C, E, P, C, C}, 50, {{140, 100, 70, 50}, {60, 40, 58, 3}}, {1, 2, 3, 10}},
+        // Colour sides with an empty pair and an odd edge.
+        {{C, C, E, E, C, E}, 47, {{100, 80, 50, 40}}, {1, 2, 3, 10}},
+        // Large steps: 20 marks squares narrower than the buffer; 40 wider, joined runs.
+        {{P, C, P, C, P, C}, 61, {{64, 48, 32, 24}}, {20, 40}},
+    };
+    for (const Scene& scene : scenes) {
+        freeSidePixels();
+        for (auto& side : sideTable) side = Side{};
+        setScene(scene.kinds, scene.faceSize);
+        for (const auto& [w, h, cx, cy] : scene.surfaces)
+            expectGridMatches(w, h, scene.faceSize, cx, cy, scene.steps);
+    }
 }
 
 TEST_F(CubeRendererTest, FacesLongerThanTheRenderersWorkBatchesMatchOnTightAndPaddedRows) {
@@ -198,13 +206,6 @@ TEST_F(CubeRendererTest, FacesLongerThanTheRenderersWorkBatchesMatchOnTightAndPa
                     << "pad " << pad << " centre " << cx << "," << cy << " angles " << a.a << ","
                     << a.b << "," << a.c;
             }
-}
-
-TEST_F(CubeRendererTest, LargeStepsMatchTheReferenceAcrossRowsAndWholeBuffer) {
-    setScene({Kind::Picture, Kind::Colour, Kind::Picture, Kind::Colour, Kind::Picture,
-              Kind::Colour}, 61);
-    // 20: marking squares narrower than the buffer; 40: wider, joined runs.
-    expectGridMatches(64, 48, 61, 32, 24, {20, 40});
 }
 
 TEST_F(CubeRendererTest, MissingDepthMemoryDrawsEverySampleLikeTheReference) {

@@ -110,9 +110,9 @@ TEST_F(DepthBufferTest, DepthsBeyondSixteenBitsStoreTheirLowBitsAndCompareInFull
     EXPECT_EQ(cell(6, 4), static_cast<std::int16_t>(40000));
 }
 
-// The bounded marking against the literal double loop, on positions inside,
+// The bounded marking against the straightforward double loop, on positions inside,
 // beside and far outside the buffer, radii from 0 to past the buffer's size.
-TEST_F(DepthBufferTest, BoundedMarkingMatchesTheLiteralSquare) {
+TEST_F(DepthBufferTest, BoundedMarkingMatchesTheDoubleLoop) {
     destroyDepthBuffer();
     createDepthBuffer(13, 7);
     const int w = 13, count = 91;
