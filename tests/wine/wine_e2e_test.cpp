@@ -673,6 +673,18 @@ TEST_F(WineSaver, ASaveInALongFolderLeavesNoTemporaryFileAndSweepsAStaleOne) {
 }
 
 // ---- preview ----------------------------------------------------------------------------
+// Waits until the frame log the saver keeps (ROVANTA_FRAME_LOG) counts more
+// than `atLeast` frames; the count reached goes to *count.
+bool waitForFrames(const fs::path& log, long atLeast, long* count) {
+    return waitUntil(
+        [&] {
+            std::ifstream counted(log);
+            std::string word;
+            return counted >> word >> *count && *count > atLeast;
+        },
+        patient(20s));
+}
+
 struct PreviewParent {
     Process process;
     std::string handle;
@@ -725,13 +737,7 @@ TEST_F(WineSaver, PreviewDrawsInsideTheParentIgnoresInputAndEndsWithIt) {
     // An emulated 32-bit start on a loaded machine takes a while, so wait for
     // the frames rather than for a fixed time.
     long count = 0;
-    const bool drawn = waitUntil(
-        [&] {
-            std::ifstream counted(frames);
-            std::string word;
-            return counted >> word >> count && count > 20;
-        },
-        patient(20s));
+    const bool drawn = waitForFrames(frames, 20, &count);
     ASSERT_TRUE(running(saver)) << "the preview ended by itself";
     EXPECT_TRUE(drawn) << "only " << count << " frames drawn into the preview";
 
@@ -765,15 +771,8 @@ TEST_F(WineSaver, APreviewWhoseHostIsKilledEnds) {
     Process saver = startSaver({"/p", parent.handle},
                                {"ROVANTA_FRAME_LOG=C:\\saver\\killed-host-frames.txt"});
     SaverGuard guard{saver};
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            std::ifstream counted(frames);
-            std::string word;
-            long count = 0;
-            return counted >> word >> count && count > 5;
-        },
-        patient(20s)))
-        << "the preview drew nothing";
+    long count = 0;
+    ASSERT_TRUE(waitForFrames(frames, 5, &count)) << "the preview drew nothing";
 
     killProcess(parent.process);
     EXPECT_EQ(exitCode(saver, patient(5s)), 0) << "the preview outlived its killed host";

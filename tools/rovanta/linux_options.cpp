@@ -79,13 +79,19 @@ bool takesValue(const char* arg) {
 
 // A whole decimal number within low..high; otherwise a complaint and the
 // settings file's value (-1).
-std::int32_t rangedNumber(const char* option, const char* text, long low, long high,
-                          const char* what, std::string* complaints) {
+// True when `text` is a whole decimal number within low..high, in *value.
+bool wholeNumberWithin(const char* text, long low, long high, long* value) {
+    if (text == nullptr || text[0] == '\0') return false;
     char* end = nullptr;
     errno = 0;
-    const long value = text != nullptr && text[0] != '\0' ? std::strtol(text, &end, 10) : 0;
-    if (text == nullptr || text[0] == '\0' || *end != '\0' || errno != 0 || value < low ||
-        value > high) {
+    *value = std::strtol(text, &end, 10);
+    return *end == '\0' && errno == 0 && *value >= low && *value <= high;
+}
+
+std::int32_t rangedNumber(const char* option, const char* text, long low, long high,
+                          const char* what, std::string* complaints) {
+    long value = 0;
+    if (!wholeNumberWithin(text, low, high, &value)) {
         char line[512];
         std::snprintf(line, sizeof line,
                       "rovanta: %s wants %s from %ld to %ld, not \"%s\"; the settings file's "
@@ -124,11 +130,8 @@ bool readSide(const char* arg, const char* value, LinuxOptions* options) {
 // complaint and the default tick.
 std::uint32_t framePeriodOf(const char* option, const char* text, std::string* complaints) {
     constexpr long kLowest = 10000, kHighest = 1000000;
-    char* end = nullptr;
-    errno = 0;
-    const long value = text != nullptr && text[0] != '\0' ? std::strtol(text, &end, 10) : 0;
-    if (text == nullptr || text[0] == '\0' || *end != '\0' || errno != 0 || value < kLowest ||
-        value > kHighest) {
+    long value = 0;
+    if (!wholeNumberWithin(text, kLowest, kHighest, &value)) {
         char line[512];
         std::snprintf(line, sizeof line,
                       "rovanta: %s wants microseconds from %ld to %ld, not \"%s\"; frames "
